@@ -14,4 +14,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Tests run under Wine; scripts/test prepares the prefix and the wineserver.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine64)
+find_program(KESTREL_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+if(NOT KESTREL_WINE64)
+  find_program(KESTREL_WINE64 NAMES wine64 wine)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTREL_WINE64})
