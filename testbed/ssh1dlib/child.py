@@ -1,0 +1,167 @@
+"""The user's shell or command, on a pseudo-terminal or on pipes."""
+import errno
+import fcntl
+import os
+import pwd
+import select
+import signal
+import struct
+import subprocess
+import termios
+import time
+
+STDOUT, STDERR = "stdout", "stderr"
+# Large reads keep the packet count (and per-packet overhead) down on bulk output.
+READ_CHUNK = 32 * 1024
+# How often the output loop looks at whether the child has gone; a background
+# job that keeps the terminal open must not keep the session alive.
+EXIT_POLL_SECONDS = 0.2
+# Grace between the hang-up signal and the kill when a session is torn down.
+KILL_GRACE_SECONDS = 2.0
+
+
+class PtySettings:
+    def __init__(self, term, rows, cols, xpixels, ypixels):
+        self.term = term
+        self.size = (rows, cols, xpixels, ypixels)
+
+
+def _winsize(rows, cols, xpixels, ypixels):
+    clamp = lambda v: max(0, min(v, 0xFFFF))
+    return struct.pack("HHHH", clamp(rows), clamp(cols), clamp(xpixels), clamp(ypixels))
+
+
+def _take_controlling_tty():
+    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+
+def user_environment(shell, term):
+    entry = pwd.getpwuid(os.getuid())
+    home = os.environ.get("HOME") or entry.pw_dir
+    env = {"HOME": home, "USER": entry.pw_name, "LOGNAME": entry.pw_name, "SHELL": shell,
+           "PATH": os.environ.get("PATH", "/usr/local/bin:/usr/bin:/bin")}
+    for name in ("LANG", "LC_ALL", "TZ"):
+        if name in os.environ:
+            env[name] = os.environ[name]
+    if term:
+        env["TERM"] = term
+    return env
+
+
+class Child:
+    def __init__(self, shell, command, pty_settings):
+        self.pty = pty_settings
+        argv = [shell] if command is None else [shell, "-c", command]
+        env = user_environment(shell, pty_settings.term if pty_settings else None)
+        cwd = env["HOME"] if os.path.isdir(env["HOME"]) else "/"
+        if pty_settings:
+            master, slave = os.openpty()
+            try:
+                fcntl.ioctl(slave, termios.TIOCSWINSZ, _winsize(*pty_settings.size))
+                self.proc = subprocess.Popen(
+                    argv, stdin=slave, stdout=slave, stderr=slave, env=env, cwd=cwd,
+                    start_new_session=True, preexec_fn=_take_controlling_tty)
+            except BaseException:
+                os.close(master)
+                raise
+            finally:
+                os.close(slave)
+            self.master = master
+            self.outputs = {master: STDOUT}
+            self._stdin_fd = master
+        else:
+            self.proc = subprocess.Popen(
+                argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                env=env, cwd=cwd, start_new_session=True, bufsize=0)
+            self.master = None
+            self.outputs = {self.proc.stdout.fileno(): STDOUT, self.proc.stderr.fileno(): STDERR}
+            self._stdin_fd = self.proc.stdin.fileno()
+        self.pid = self.proc.pid
+
+    def write_stdin(self, data):
+        view = memoryview(data)
+        while view and self._stdin_fd is not None:
+            try:
+                view = view[os.write(self._stdin_fd, view):]
+            except OSError:
+                return  # the child is gone; typed input has nowhere to go
+
+    def close_stdin(self):
+        if self.master is None and self._stdin_fd is not None:
+            self.proc.stdin.close()
+            self._stdin_fd = None
+
+    def resize(self, rows, cols, xpixels, ypixels):
+        if self.master is not None:
+            try:
+                fcntl.ioctl(self.master, termios.TIOCSWINSZ, _winsize(rows, cols, xpixels, ypixels))
+            except OSError:
+                pass
+
+    def pump(self, emit):
+        """Feed output to emit(kind, bytes) until the child has gone; return its status."""
+        open_fds = dict(self.outputs)
+        while open_fds:
+            ready, _, _ = select.select(list(open_fds), [], [], EXIT_POLL_SECONDS)
+            for fd in ready:
+                if not self._read_into(fd, open_fds, emit):
+                    del open_fds[fd]
+            if not ready and self.proc.poll() is not None:
+                self._drain(open_fds, emit)
+                break
+        return self.exit_status()
+
+    def _read_into(self, fd, open_fds, emit):
+        try:
+            data = os.read(fd, READ_CHUNK)
+        except OSError as exc:
+            if exc.errno == errno.EIO:  # every holder of the terminal has closed it
+                return False
+            raise
+        if not data:
+            return False
+        emit(open_fds[fd], data)
+        return True
+
+    def _drain(self, open_fds, emit):
+        while open_fds:
+            ready, _, _ = select.select(list(open_fds), [], [], 0.05)
+            if not ready:
+                return
+            for fd in ready:
+                if not self._read_into(fd, open_fds, emit):
+                    del open_fds[fd]
+
+    def exit_status(self):
+        code = self.proc.wait()
+        return code if code >= 0 else 128 - code
+
+    def terminate(self):
+        """Hang up the child's whole process group, then make sure it is gone."""
+        if self.proc.poll() is None:
+            self._signal_group(signal.SIGHUP)
+            deadline = time.monotonic() + KILL_GRACE_SECONDS
+            while self.proc.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.05)
+            if self.proc.poll() is None:
+                self._signal_group(signal.SIGKILL)
+                self.proc.wait()
+        self._signal_group(signal.SIGHUP)  # stragglers left in the group
+
+    def _signal_group(self, sig):
+        try:
+            os.killpg(self.pid, sig)
+        except OSError:
+            pass
+
+    def close(self):
+        if self.master is not None:
+            os.close(self.master)
+            self.master = None
+            self._stdin_fd = None
+        else:
+            for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+                try:
+                    stream.close()
+                except OSError:
+                    pass

@@ -1,0 +1,103 @@
+"""Command line of ssh1d."""
+import argparse
+import os
+import sys
+
+from . import faults as faults_module
+from . import rsakeys
+from .config import DEFAULT_CIPHERS_MASK, Config
+from .faults import FaultError, Faults
+from .server import Server, ServerKeys, install_signal_handlers, log
+
+DEFAULT_REGEN_SECONDS = 3600
+
+EPILOG = """faults (repeat --fault for several; packet N counts the packets ssh1d sends,
+the public-key message being 1 and the first encrypted packet 2):
+%s
+
+log: every line on stderr starts with "ssh1d: "; once the socket is bound it prints
+"ssh1d: listening on ADDRESS:PORT" (with the real port when --port 0 was given).
+""" % faults_module.describe()
+
+
+def _default_state_dir():
+    base = os.environ.get("XDG_STATE_HOME") or os.path.expanduser("~/.local/state")
+    return os.path.join(base, "ssh1d")
+
+
+def _regen(value):
+    if value == "per-connection":
+        return None
+    seconds = float(value)
+    if seconds <= 0:
+        raise argparse.ArgumentTypeError("must be positive seconds or per-connection")
+    return seconds
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser(
+        prog="ssh1d", description="SSH protocol 1.5 server for testing terminal clients.",
+        epilog=EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--listen", default="127.0.0.1", metavar="ADDRESS",
+                        help="address to bind (default 127.0.0.1)")
+    parser.add_argument("--port", type=int, default=2222,
+                        help="TCP port (default 2222; 0 picks a free one)")
+    parser.add_argument("--user", required=True, help="the one user name that may log in")
+    parser.add_argument("--password", required=True, help="that user's password")
+    parser.add_argument("--shell", default="/bin/sh", help="program run for the session (default /bin/sh)")
+    parser.add_argument("--ciphers-mask", type=lambda v: int(v, 0), default=DEFAULT_CIPHERS_MASK,
+                        metavar="MASK", help="supported-ciphers mask, bit 1<<N for cipher N "
+                        "(default 0x48: 3DES and Blowfish)")
+    parser.add_argument("--allow-none", action="store_true",
+                        help="also offer and accept cipher 0 (no encryption)")
+    parser.add_argument("--state-dir", default=_default_state_dir(),
+                        help="folder of the persistent host key (default %(default)s)")
+    parser.add_argument("--host-key-bits", type=int, choices=(1024, 2048), default=2048,
+                        help="size of a newly generated host key (default 2048)")
+    parser.add_argument("--server-key-bits", type=int, default=768,
+                        help="size of the server key (default 768)")
+    parser.add_argument("--server-key-regen", type=_regen, default=DEFAULT_REGEN_SECONDS,
+                        metavar="SECONDS|per-connection",
+                        help="server key lifetime (default %d s)" % DEFAULT_REGEN_SECONDS)
+    parser.add_argument("--fault", action="append", default=[], metavar="NAME[=ARG]",
+                        help="misbehave on purpose (see below)")
+    args = parser.parse_args(argv)
+    try:
+        args.faults = Faults(args.fault)
+    except FaultError as exc:
+        parser.error(str(exc))
+    if not 0 <= args.ciphers_mask <= 0xFFFFFFFF:
+        parser.error("--ciphers-mask must fit in 32 bits")
+    if args.allow_none:
+        args.ciphers_mask |= 1
+    if not 0 <= args.port <= 65535:
+        parser.error("--port must be 0 to 65535")
+    return args
+
+
+def main(argv=None):
+    args = parse_args(sys.argv[1:] if argv is None else argv)
+    host = rsakeys.load_or_create(os.path.join(args.state_dir, "host_key"), args.host_key_bits, log)
+    log("host key %d bits, fingerprint %s" % (host.bits, host.fingerprint()))
+    server_bits = args.server_key_bits
+    if "close-keys" in args.faults:
+        server_bits = host.bits - 8
+        log("fault: server key of %d bits, too close to the host key" % server_bits)
+    elif server_bits + rsakeys.MIN_KEY_BITS_GAP > host.bits or server_bits < 512:
+        log("server key must have at least 512 bits and %d fewer than the host key"
+            % rsakeys.MIN_KEY_BITS_GAP)
+        return 2
+    config = Config(user=args.user, password=args.password, shell=args.shell,
+                    ciphers_mask=args.ciphers_mask, server_key_bits=server_bits,
+                    host_key_bits=host.bits, faults=args.faults)
+    keys = ServerKeys(host, server_bits, args.server_key_regen)
+    if args.server_key_regen is not None:
+        keys.current()
+    try:
+        server = Server(config, keys, args.listen, args.port)
+    except OSError as exc:
+        log("cannot listen on %s:%d: %s" % (args.listen, args.port, exc))
+        return 1
+    install_signal_handlers(server)
+    server.serve()
+    return 0

@@ -1,0 +1,165 @@
+"""Binary packets over one TCP connection, with the send-side faults."""
+import os
+import socket
+import threading
+import time
+
+from . import wire
+from .ciphers import NoCipher
+from .faults import OVERSIZED_LENGTH
+from .wire import ProtocolError
+
+# The identification line of a genuine peer is short; reading more would let
+# a client hold a growing buffer before it has proved anything.
+MAX_IDENT_LINE = 255
+RECV_CHUNK = 256 * 1024
+
+
+class ConnectionClosed(Exception):
+    """The peer closed the connection (or it failed)."""
+
+
+class HoldConnection(Exception):
+    """A fault left the stream unusable; keep it open until the peer gives up."""
+
+
+class Transport:
+    def __init__(self, sock, faults=None, log=None):
+        self.sock = sock
+        self.faults = faults
+        self.log = log or (lambda text: None)
+        self._buf = bytearray()
+        self._decrypt = NoCipher()
+        self._encrypt = NoCipher()
+        self._send_lock = threading.Lock()
+        self.packets_sent = 0
+        self.bytes_sent = 0
+        self.closed = False
+
+    # -- receiving -------------------------------------------------------
+    def _fill(self, count):
+        while len(self._buf) < count:
+            try:
+                chunk = self.sock.recv(RECV_CHUNK)
+            except socket.timeout:
+                raise ConnectionClosed("timed out waiting for the client") from None
+            except OSError as exc:
+                raise ConnectionClosed(str(exc)) from None
+            if not chunk:
+                raise ConnectionClosed("connection closed by the client")
+            self._buf += chunk
+
+    def read_exact(self, count):
+        self._fill(count)
+        data = bytes(self._buf[:count])
+        del self._buf[:count]
+        return data
+
+    def read_line(self):
+        """One identification line without its line end."""
+        while True:
+            end = self._buf.find(b"\n")
+            if end >= 0:
+                break
+            if len(self._buf) > MAX_IDENT_LINE:
+                raise ProtocolError("identification line longer than %d bytes" % MAX_IDENT_LINE)
+            self._fill(len(self._buf) + 1)
+        if end > MAX_IDENT_LINE:
+            raise ProtocolError("identification line longer than %d bytes" % MAX_IDENT_LINE)
+        line = bytes(self._buf[:end])
+        del self._buf[:end + 1]
+        return line.rstrip(b"\r")
+
+    def read_packet(self):
+        """(type, Reader) of the next packet that is not IGNORE or DEBUG."""
+        while True:
+            length = int.from_bytes(self.read_exact(4), "big")
+            if length > wire.MAX_PACKET_LENGTH:
+                raise ProtocolError("packet length %d exceeds %d" % (length, wire.MAX_PACKET_LENGTH))
+            if length < wire.MIN_PACKET_LENGTH:
+                raise ProtocolError("packet length %d is too short" % length)
+            padding = wire.pad_length(length)
+            body = self._decrypt.process(self.read_exact(padding + length))
+            check = int.from_bytes(body[-4:], "big")
+            if wire.crc32(body[:-4]) != check:
+                raise ProtocolError("packet check value does not match")
+            msg_type = body[padding]
+            if msg_type in (wire.MSG_IGNORE, wire.MSG_DEBUG):
+                continue
+            return msg_type, wire.Reader(body[padding + 1:-4])
+
+    # -- sending ---------------------------------------------------------
+    def set_ciphers(self, decryptor, encryptor):
+        with self._send_lock:
+            self._decrypt, self._encrypt = decryptor, encryptor
+
+    def send_raw(self, data):
+        try:
+            self.sock.sendall(data)
+        except OSError as exc:
+            raise ConnectionClosed(str(exc)) from None
+        self.bytes_sent += len(data)
+
+    def frame(self, msg_type, payload, corrupt_crc=False):
+        length = len(payload) + 5
+        body = bytearray(os.urandom(wire.pad_length(length)))
+        body.append(msg_type)
+        body += payload
+        check = wire.crc32(body)
+        if corrupt_crc:
+            check ^= 0x00010000
+        body += check.to_bytes(4, "big")
+        return length, self._encrypt.process(body)
+
+    def send_packet(self, msg_type, payload=b""):
+        with self._send_lock:
+            if self.closed:
+                raise ConnectionClosed("connection already closed")
+            self.packets_sent += 1
+            if self.faults is not None:
+                self._before_packet()
+            number = self.packets_sent
+            corrupt = self._fault_at("bad-crc", number)
+            length, body = self.frame(msg_type, payload, corrupt)
+            if corrupt:
+                self.log("fault: corrupting the check field of packet %d" % number)
+            if self._fault_at("huge-length", number):
+                self.log("fault: announcing packet %d as oversized" % number)
+                self.send_raw(OVERSIZED_LENGTH.to_bytes(4, "big"))
+                self.closed = True
+                raise HoldConnection("oversized length announced")
+            if self._fault_at("long-length", number):
+                self.log("fault: announcing packet %d 16 bytes too long" % number)
+                length += 16
+            data = length.to_bytes(4, "big") + body
+            if self._fault_at("close-mid-packet", number):
+                self.log("fault: closing in the middle of packet %d" % number)
+                self.send_raw(data[:len(data) // 2])
+                self.closed = True
+                self.shutdown()
+                raise ConnectionClosed("closed mid-packet by fault")
+            self.send_raw(data)
+
+    def _fault_at(self, name, number):
+        return self.faults is not None and self.faults.packet_number(name) == number
+
+    def _before_packet(self):
+        stall = self.faults.stall()
+        if stall and stall[1] == self.packets_sent:
+            self.log("fault: stalling %.1f s before packet %d" % stall)
+            time.sleep(stall[0])
+        for i in range(self.faults.number("ignore-flood", 0)):
+            if i % 2:
+                payload = wire.string("ssh1d debug flood %d" % i)
+                msg_type = wire.MSG_DEBUG
+            else:
+                payload = wire.string(os.urandom(i % 64))
+                msg_type = wire.MSG_IGNORE
+            length, body = self.frame(msg_type, payload)
+            self.send_raw(length.to_bytes(4, "big") + body)
+
+    def shutdown(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
