@@ -1,0 +1,210 @@
+#include "engine/key_exchange.h"
+
+#include <cstring>
+#include <vector>
+
+#include "crypto/md5.h"
+#include "crypto/secure_zero.h"
+#include "engine/cipher_choice.h"
+#include "engine/seed_file.h"
+#include "engine/status_log.h"
+
+namespace kestrel {
+
+namespace {
+
+// Bytes of the seed file mixed in once more before the session key is drawn.
+constexpr std::size_t SEED_REMIX_SIZE = 16;
+
+constexpr const char* TEXT_KEY_UNREADABLE = "ERROR - Cannot read server public key\n";
+constexpr const char* TEXT_KEY_REFUSED = "ERROR - Server public key rejected\n";
+
+bool sizeUsable(uint32_t bits) { return bits > 0 && bits <= RSA_MAX_BITS; }
+
+bool readKeyBody(PacketBuffer& buffer, RsaPublicKey& key) {
+    key.bits = buffer.getUint32();
+    buffer.getMpint(key.exponent);
+    buffer.getMpint(key.modulus);
+    return !buffer.failed();
+}
+
+std::size_t byteLength(const mpz_t value) { return (mpz_sizeinbase(value, 2) + 7) / 8; }
+
+std::unique_ptr<CipherTransport> makeCipherTransport(SessionState& state) {
+    Transport& plain = *state.plainTransport;
+    switch (state.cipherType) {
+    case CIPHER_TRIPLE_DES:
+        return std::make_unique<TripleDesTransport>(plain, state.contexts);
+    case CIPHER_BLOWFISH:
+        return std::make_unique<BlowfishTransport>(plain, state.contexts);
+    default:
+        return std::make_unique<NullCipherTransport>(plain, state.contexts);
+    }
+}
+
+void remixSeed(SessionState& state) {
+    uint8_t seed[SEED_REMIX_SIZE];
+    std::intptr_t handleValue = -1;
+    long got = seedFileRead(state.seedFileName.c_str(), seed, sizeof seed, handleValue);
+    if (got > 0) {
+        poolAddNoise(state.pool, seed, std::size_t(got));
+        poolStir(state.pool);
+    }
+    secureZero(seed, sizeof seed);
+}
+
+// Encrypts with the smaller key first so the outer block can hold the inner result.
+bool encryptTwice(mpz_t k, SessionState& state, const RsaPublicKey& serverKey,
+                  const RsaPublicKey& hostKey) {
+    bool serverFirst = mpz_cmp(serverKey.modulus, hostKey.modulus) < 0;
+    const RsaPublicKey& inner = serverFirst ? serverKey : hostKey;
+    const RsaPublicKey& outer = serverFirst ? hostKey : serverKey;
+    return rsaPublicEncrypt(k, k, inner, state.pool) && rsaPublicEncrypt(k, k, outer, state.pool);
+}
+
+} // namespace
+
+void clearSecret(mpz_t value) {
+    std::size_t limbs = mpz_size(value);
+    if (limbs > 0)
+        secureZero(mpz_limbs_modify(value, mp_size_t(limbs)), limbs * sizeof(mp_limb_t));
+    mpz_set_ui(value, 0);
+}
+
+std::unique_ptr<RsaPublicKey> readServerKey(SessionState& state, PacketBuffer& buffer) {
+    buffer.take(state.cookie, sizeof state.cookie);
+    auto key = std::make_unique<RsaPublicKey>();
+    if (!readKeyBody(buffer, *key) || !sizeUsable(key->bits))
+        return nullptr;
+    return key;
+}
+
+void integerToBytes(uint8_t* destination, std::size_t count, const mpz_t value) {
+    std::size_t length = byteLength(value);
+    std::vector<uint8_t> bytes(length + 1);
+    std::size_t written = 0;
+    mpz_export(bytes.data(), &written, 1, 1, 1, 0, value);
+    // Shorter values are preceded by zeros; bits above count bytes are dropped.
+    std::memset(destination, 0, count);
+    std::size_t kept = written < count ? written : count;
+    std::memcpy(destination + count - kept, bytes.data() + written - kept, kept);
+}
+
+void computeSessionId(uint8_t destination[16], const uint8_t cookie[8], uint32_t hostBits,
+                      const mpz_t hostModulus, uint32_t serverBits, const mpz_t serverModulus) {
+    std::size_t hostBytes = (std::size_t(hostBits) + 7) / 8;
+    std::size_t serverBytes = (std::size_t(serverBits) + 7) / 8;
+    std::vector<uint8_t> material(hostBytes + serverBytes + 8);
+    integerToBytes(material.data(), hostBytes, hostModulus);
+    integerToBytes(material.data() + hostBytes, serverBytes, serverModulus);
+    std::memcpy(material.data() + hostBytes + serverBytes, cookie, 8);
+    Md5Context md5;
+    md5Init(md5);
+    md5Update(md5, material.data(), uint32_t(material.size()));
+    md5Final(destination, md5);
+}
+
+bool rsaPublicEncrypt(mpz_t result, const mpz_t input, const RsaPublicKey& key, RandomPool& pool) {
+    std::size_t inLength = byteLength(input);
+    std::size_t keyLength = (std::size_t(key.bits) + 7) / 8;
+    if (!sizeUsable(key.bits) || keyLength < inLength + RSA_PADDING_OVERHEAD)
+        return false;
+    mpz_t block;
+    mpz_init_set_ui(block, 2);
+    for (std::size_t i = 2; i < keyLength - inLength - 1; ++i) {
+        uint8_t byte;
+        do
+            byte = poolGetByte(pool);
+        while (byte == 0);
+        mpz_mul_2exp(block, block, 8);
+        mpz_add_ui(block, block, byte);
+    }
+    mpz_mul_2exp(block, block, 8 * (inLength + 1));
+    mpz_add(block, block, input);
+    // An announced size larger than the real modulus gives a block the
+    // modulus cannot carry: the server could never decrypt it.
+    bool fits = mpz_cmp(block, key.modulus) < 0;
+    if (fits)
+        mpz_powm(result, block, key.exponent, key.modulus);
+    clearSecret(block);
+    mpz_clear(block);
+    return fits;
+}
+
+bool completeKeyExchange(SessionState& state, PacketBuffer& buffer, const RsaPublicKey& serverKey) {
+    state.cipherType = CIPHER_NEGOTIATING;
+    RsaPublicKey hostKey;
+    logStatus("Getting host key bits\n");
+    hostKey.bits = buffer.getUint32();
+    logStatus("Getting host key E\n");
+    buffer.getMpint(hostKey.exponent);
+    logStatus("Getting host key N\n");
+    buffer.getMpint(hostKey.modulus);
+    logStatus("Getting flags/ciphers/auth\n");
+    buffer.getUint32(); // protocol flags: none this client acts on
+    uint32_t cipherMask = buffer.getUint32();
+    buffer.getUint32(); // authentication mask: password is always tried
+    if (buffer.failed()) {
+        logStatus(TEXT_KEY_UNREADABLE);
+        return false;
+    }
+    if (!sizeUsable(hostKey.bits)) {
+        logStatus(TEXT_KEY_REFUSED);
+        return false;
+    }
+
+    logStatus("Computing session id\n");
+    computeSessionId(state.sessionId, state.cookie, hostKey.bits, hostKey.modulus, serverKey.bits,
+                     serverKey.modulus);
+    logStatus("Session id computed\n");
+
+    poolInit(state.pool, state.seedFileName.c_str());
+    logStatus("Opening seedfile\n");
+    remixSeed(state);
+    logStatus("Creating session key\n");
+    uint8_t sessionKey[SESSION_KEY_SIZE];
+    for (uint8_t& byte : sessionKey)
+        byte = poolGetByte(state.pool);
+    poolSave(state.pool, state.seedFileName.c_str());
+
+    uint8_t mixed[SESSION_KEY_SIZE];
+    std::memcpy(mixed, sessionKey, sizeof mixed);
+    for (std::size_t i = 0; i < SESSION_ID_SIZE; ++i)
+        mixed[i] ^= state.sessionId[i];
+    mpz_t k;
+    mpz_init(k);
+    mpz_import(k, sizeof mixed, 1, 1, 1, 0, mixed);
+    secureZero(mixed, sizeof mixed);
+
+    logStatus("Encrypting key\n");
+    if (!encryptTwice(k, state, serverKey, hostKey)) {
+        clearSecret(k);
+        mpz_clear(k);
+        secureZero(sessionKey, sizeof sessionKey);
+        logStatus(TEXT_KEY_REFUSED);
+        return false;
+    }
+    logStatus("Key encrypted\n");
+
+    state.cipherType = uint8_t(state.cipherPreference);
+    state.cipherType = chooseCipher(state, state.cipherType, cipherMask);
+
+    logStatus("Sending cipher/key\n");
+    PacketBuffer message;
+    message.beginPacket(MSG_CMSG_SESSION_KEY);
+    message.putByte(state.cipherType);
+    message.append(state.cookie, sizeof state.cookie);
+    message.putMpint(k);
+    message.putUint32(0);
+    mpz_clear(k);
+    sendPacket(state, *state.plainTransport, message);
+
+    std::unique_ptr<CipherTransport> cipher = makeCipherTransport(state);
+    cipher->setSessionKey(sessionKey, sizeof sessionKey);
+    secureZero(sessionKey, sizeof sessionKey);
+    std::lock_guard<std::mutex> hold(state.sendLock);
+    state.cipherTransport = std::move(cipher);
+    return true;
+}
+
+} // namespace kestrel

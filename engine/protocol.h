@@ -1,0 +1,37 @@
+// The client side of one protocol 1.5 session, run on a worker thread, and
+// the two sends the user-interface thread makes while it runs.
+#pragma once
+#include <cstddef>
+
+#include "engine/session.h"
+
+namespace kestrel {
+
+constexpr const char* CLIENT_IDENTIFICATION = "SSH-1.5-KESTREL11.00.46\n";
+// "Server response: " + reason + "\n" fits this many bytes with its terminator.
+constexpr std::size_t DISCONNECT_MESSAGE_SIZE = 200;
+
+enum SessionEnd {
+    END_SERVER_EXIT,        // exit status received
+    END_SERVER_DISCONNECT,  // disconnect in the interactive loop
+    END_CONNECTION_LOST,    // connection ended in the interactive loop
+    END_BAD_CHALLENGE,      // no identification line
+    END_KEY_EXCHANGE,       // public-key message unreadable or keys unusable
+    END_CANNOT_DECRYPT,     // first encrypted packet not a success, or a corrupt packet
+    END_LOGIN_REFUSED,      // disconnect after the user name or password refused
+    END_MALFORMED,          // a message too short for its fields
+};
+
+// Runs the session to its end. Returns how it ended (the status lines have
+// already told the user).
+SessionEnd runSession(SessionState& state);
+
+// Typed or pasted text, up to its first zero byte. Before the key exchange
+// ends nothing is sent; between the key exchange and the shell start the text
+// waits and goes out right after the shell request.
+void sendStdinData(SessionState& state, const char* text);
+// The host's current geometry; before the shell start it is sent right after
+// the shell request.
+void sendWindowSize(SessionState& state);
+
+} // namespace kestrel

@@ -1,0 +1,54 @@
+#include "engine/session.h"
+
+#include "crypto/secure_zero.h"
+
+namespace kestrel {
+
+SessionState::SessionState(std::unique_ptr<Transport> plain, uint32_t preference,
+                           SessionHost& inputs)
+    : plainTransport(std::move(plain)), cipherPreference(preference), host(inputs) {}
+
+SessionState::~SessionState() {
+    cipherClear(contexts.receive);
+    cipherClear(contexts.send);
+    poolWipe(pool);
+    secureZero(sessionId, sizeof sessionId);
+    if (!pendingInput.empty())
+        secureZero(pendingInput.data(), pendingInput.size());
+}
+
+int sendPacket(SessionState& state, Transport& transport, PacketBuffer& buffer) {
+    std::lock_guard<std::mutex> hold(state.sendLock);
+    return transport.writePacket(buffer);
+}
+
+void interruptSession(SessionState& state) {
+    if (state.plainTransport)
+        state.plainTransport->stream().shutdownBoth();
+}
+
+bool destroySession(SessionState* state) {
+    if (state == nullptr)
+        return true;
+    if (state->workerRunning.load())
+        return false;
+    // Both transports hold the same handle; only the plain one closes it.
+    if (state->plainTransport) {
+        state->plainTransport->stream().close();
+        state->plainTransport.reset();
+    }
+    state->cipherTransport.reset();
+    delete state;
+    return true;
+}
+
+} // namespace kestrel
+
+namespace kestrel {
+
+FixedSessionHost::~FixedSessionHost() {
+    if (!password_.empty())
+        secureZero(password_.data(), password_.size());
+}
+
+} // namespace kestrel

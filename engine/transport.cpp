@@ -1,0 +1,136 @@
+#include "engine/transport.h"
+
+#include <cstring>
+
+#include "crypto/byte_order.h"
+#include "crypto/crc32.h"
+
+namespace kestrel {
+
+namespace {
+
+uint32_t paddingFor(uint32_t length) { return 8 - length % 8; }
+
+} // namespace
+
+void Transport::frame(PacketBuffer& buffer) {
+    std::size_t total = buffer.length();
+    uint32_t length = uint32_t(total - 8);
+    uint32_t shortfall = length % 8;
+    uint8_t* start = buffer.start();
+    if (shortfall > 0) {
+        std::memmove(start + 4, start + 4 + shortfall, total - 4 - shortfall);
+        buffer.reserve(-std::ptrdiff_t(shortfall));
+        start = buffer.start();
+    }
+    storeBe32(start, length);
+    uint8_t check[4];
+    storeBe32(check, crc32(start + 4, buffer.length() - 4));
+    buffer.append(check, 4);
+}
+
+int Transport::receiveFrame(PacketBuffer& buffer) {
+    buffer.reset();
+    if (stream_.receiveExactly(buffer.reserve(4), 4) < 0)
+        return READ_CONNECTION_LOST;
+    uint32_t length = buffer.getUint32();
+    if (length < MIN_PACKET_LENGTH || length > MAX_PACKET_LENGTH)
+        return READ_CORRUPT;
+    uint32_t body = length + paddingFor(length);
+    if (stream_.receiveExactly(buffer.reserve(body), body) < 0)
+        return READ_CONNECTION_LOST;
+    return 0;
+}
+
+int Transport::finishFrame(PacketBuffer& buffer) {
+    // The length was read, so the body is whole: padding, type, data, check.
+    std::size_t end = buffer.size();
+    uint32_t received = loadBe32(buffer.start() + end - 4);
+    if (received != crc32(buffer.start() + 4, end - 8))
+        return READ_CORRUPT;
+    uint32_t length = loadBe32(buffer.start());
+    buffer.setReadLimit(end - 4);
+    buffer.advance(paddingFor(length));
+    return buffer.getByte();
+}
+
+int Transport::readPacket(PacketBuffer& buffer) {
+    for (;;) {
+        int result = receiveFrame(buffer);
+        if (result < 0)
+            return result;
+        int type = finishFrame(buffer);
+        if (type != MSG_IGNORE && type != MSG_DEBUG)
+            return type;
+    }
+}
+
+int Transport::writePacket(PacketBuffer& buffer) {
+    frame(buffer);
+    return stream_.sendBytes(buffer.start(), buffer.length()) ? 0 : -1;
+}
+
+int CipherTransport::readPacket(PacketBuffer& buffer) {
+    for (;;) {
+        int result = receiveFrame(buffer);
+        if (result < 0)
+            return result;
+        decrypt(buffer);
+        int type = finishFrame(buffer);
+        if (type != MSG_IGNORE && type != MSG_DEBUG)
+            return type;
+    }
+}
+
+int CipherTransport::writePacket(PacketBuffer& buffer) {
+    frame(buffer);
+    encrypt(buffer);
+    return stream().sendBytes(buffer.start(), buffer.length()) ? 0 : -1;
+}
+
+void CipherTransport::setSessionKey(const uint8_t* key, std::size_t length) {
+    setKey(contexts_.receive, key, length, DIRECTION_RECEIVE);
+    setKey(contexts_.send, key, length, DIRECTION_SEND);
+}
+
+void TripleDesTransport::setKey(CipherContext& context, const uint8_t* key, std::size_t length,
+                                int) {
+    cipherKeyTripleDes(context, key, length);
+}
+
+void TripleDesTransport::encrypt(PacketBuffer& buffer) {
+    cipherEncrypt(contexts_.send, buffer.start() + 4, buffer.size() - 4);
+}
+
+void TripleDesTransport::decrypt(PacketBuffer& buffer) {
+    cipherDecrypt(contexts_.receive, buffer.start() + 4, buffer.size() - 4);
+}
+
+void BlowfishTransport::setKey(CipherContext& context, const uint8_t* key, std::size_t length,
+                               int) {
+    cipherKeyBlowfish(context, key, length);
+}
+
+void BlowfishTransport::encrypt(PacketBuffer& buffer) {
+    cipherEncrypt(contexts_.send, buffer.start() + 4, buffer.size() - 4);
+}
+
+void BlowfishTransport::decrypt(PacketBuffer& buffer) {
+    cipherDecrypt(contexts_.receive, buffer.start() + 4, buffer.size() - 4);
+}
+
+void NullCipherTransport::setKey(CipherContext& context, const uint8_t*, std::size_t, int) {
+    cipherKeyNone(context);
+}
+
+void NullCipherTransport::setSessionKey(const uint8_t*, std::size_t) {
+    // Nothing to key; the contexts are still marked as carrying no cipher.
+    cipherKeyNone(contexts_.receive);
+    cipherKeyNone(contexts_.send);
+}
+
+void NullCipherTransport::encrypt(PacketBuffer&) {}
+
+void NullCipherTransport::decrypt(PacketBuffer&) {}
+
+} // namespace kestrel

@@ -1,0 +1,124 @@
+// Binary packets of protocol 1.5 over one connection: a plain transport for
+// the handshake, then a cipher transport for everything after the session
+// key. The transports hold no key material; the cipher forms run the two
+// contexts they are given.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "crypto/cipher_context.h"
+#include "engine/packet_buffer.h"
+#include "engine/socket_stream.h"
+
+namespace kestrel {
+
+constexpr int MSG_DISCONNECT = 1;
+constexpr int MSG_SMSG_PUBLIC_KEY = 2;
+constexpr int MSG_CMSG_SESSION_KEY = 3;
+constexpr int MSG_CMSG_USER = 4;
+constexpr int MSG_CMSG_AUTH_PASSWORD = 9;
+constexpr int MSG_CMSG_REQUEST_PTY = 10;
+constexpr int MSG_CMSG_WINDOW_SIZE = 11;
+constexpr int MSG_CMSG_EXEC_SHELL = 12;
+constexpr int MSG_SMSG_SUCCESS = 14;
+constexpr int MSG_SMSG_FAILURE = 15;
+constexpr int MSG_CMSG_STDIN_DATA = 16;
+constexpr int MSG_SMSG_STDOUT_DATA = 17;
+constexpr int MSG_SMSG_STDERR_DATA = 18;
+constexpr int MSG_SMSG_EXITSTATUS = 20;
+constexpr int MSG_IGNORE = 32;
+constexpr int MSG_DEBUG = 36;
+
+// readPacket results besides a message type.
+constexpr int READ_CONNECTION_LOST = -1;
+// Length out of bounds or check mismatch (a wrong key ends up here too).
+constexpr int READ_CORRUPT = -2;
+
+// The protocol's own ceiling on the length field; anything larger is refused
+// before memory is reserved for it.
+constexpr uint32_t MAX_PACKET_LENGTH = 256 * 1024;
+// Type byte plus check field: a shorter length cannot frame a message.
+constexpr uint32_t MIN_PACKET_LENGTH = 5;
+
+constexpr int DIRECTION_RECEIVE = 0;
+constexpr int DIRECTION_SEND = 1;
+
+// The keyed state of both directions of one session.
+struct CipherContexts {
+    CipherContext receive;
+    CipherContext send;
+};
+
+class Transport {
+public:
+    Transport() = default;
+    explicit Transport(SocketHandle handle) : stream_(handle) {}
+    virtual ~Transport() = default;
+    Transport(const Transport&) = delete;
+    Transport& operator=(const Transport&) = delete;
+
+    // The message type, READ_CONNECTION_LOST or READ_CORRUPT. On success the
+    // cursor stands on the first data byte and reads stop before the check.
+    virtual int readPacket(PacketBuffer& buffer);
+    // Frames (and under a cipher encrypts) the buffer in place and sends it.
+    // 0, or -1 when the connection failed.
+    virtual int writePacket(PacketBuffer& buffer);
+
+    SocketStream& stream() { return stream_; }
+
+protected:
+    int receiveFrame(PacketBuffer& buffer);
+    static int finishFrame(PacketBuffer& buffer);
+    static void frame(PacketBuffer& buffer);
+
+private:
+    SocketStream stream_;
+};
+
+class CipherTransport : public Transport {
+public:
+    CipherTransport(Transport& plain, CipherContexts& contexts)
+        : Transport(plain.stream().handle()), contexts_(contexts) {}
+
+    int readPacket(PacketBuffer& buffer) override;
+    int writePacket(PacketBuffer& buffer) override;
+
+    virtual void setKey(CipherContext& context, const uint8_t* key, std::size_t length,
+                        int direction) = 0;
+    virtual void setSessionKey(const uint8_t* key, std::size_t length);
+    virtual void encrypt(PacketBuffer& buffer) = 0;
+    virtual void decrypt(PacketBuffer& buffer) = 0;
+
+protected:
+    CipherContexts& contexts_;
+};
+
+class TripleDesTransport : public CipherTransport {
+public:
+    using CipherTransport::CipherTransport;
+    void setKey(CipherContext& context, const uint8_t* key, std::size_t length,
+                int direction) override;
+    void encrypt(PacketBuffer& buffer) override;
+    void decrypt(PacketBuffer& buffer) override;
+};
+
+class BlowfishTransport : public CipherTransport {
+public:
+    using CipherTransport::CipherTransport;
+    void setKey(CipherContext& context, const uint8_t* key, std::size_t length,
+                int direction) override;
+    void encrypt(PacketBuffer& buffer) override;
+    void decrypt(PacketBuffer& buffer) override;
+};
+
+class NullCipherTransport : public CipherTransport {
+public:
+    using CipherTransport::CipherTransport;
+    void setKey(CipherContext& context, const uint8_t* key, std::size_t length,
+                int direction) override;
+    void setSessionKey(const uint8_t* key, std::size_t length) override;
+    void encrypt(PacketBuffer& buffer) override;
+    void decrypt(PacketBuffer& buffer) override;
+};
+
+} // namespace kestrel
