@@ -1,0 +1,61 @@
+// Shared pieces of the engine tests: a connected socket pair, a status
+// recorder, RSA keys made on the spot, a scratch folder.
+#pragma once
+#include <cstdint>
+#include <gmp.h>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/socket_stream.h"
+#include "engine/status_log.h"
+
+namespace kestrel::test {
+
+// Two ends of one loopback TCP connection (the engine's own send and receive
+// paths are exercised, not a stand-in).
+struct SocketPair {
+    SocketPair();
+    ~SocketPair();
+    SocketHandle client = SOCKET_CLOSED;
+    SocketHandle server = SOCKET_CLOSED;
+    void closeServer();
+};
+
+// Binds itself as the status sink for its lifetime.
+class StatusRecorder : public StatusSink {
+public:
+    StatusRecorder() { bindStatusSink(this); }
+    ~StatusRecorder() override { bindStatusSink(nullptr); }
+    void feedText(const char* text, std::size_t length) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        pieces_.emplace_back(text, length);
+    }
+    std::string text() const {
+        std::lock_guard<std::mutex> hold(lock_);
+        std::string all;
+        for (const std::string& piece : pieces_)
+            all += piece;
+        return all;
+    }
+    bool contains(const std::string& needle) const { return text().find(needle) != std::string::npos; }
+
+private:
+    mutable std::mutex lock_;
+    std::vector<std::string> pieces_;
+};
+
+struct RsaKeyPair {
+    explicit RsaKeyPair(unsigned bits, unsigned long seed);
+    ~RsaKeyPair();
+    mpz_t e, n, d;
+    unsigned bits;
+};
+
+// result = input ^ d mod n
+void rsaPrivateDecrypt(mpz_t result, const mpz_t input, const RsaKeyPair& key);
+
+std::string scratchFolder(const std::string& leaf);
+std::vector<uint8_t> readFile(const std::string& path);
+
+} // namespace kestrel::test

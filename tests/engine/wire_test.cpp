@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "crypto/crc32.h"
+#include "engine/packet_buffer.h"
+#include "engine/transport.h"
+#include "tests/engine/test_support.h"
+
+namespace kestrel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes tail(PacketBuffer& buffer, std::size_t from) {
+    return Bytes(buffer.start() + from, buffer.start() + buffer.length());
+}
+
+struct Mpz {
+    Mpz() { mpz_init(value); }
+    explicit Mpz(unsigned long v) { mpz_init_set_ui(value, v); }
+    ~Mpz() { mpz_clear(value); }
+    mpz_t value;
+};
+
+PacketBuffer& loaded(PacketBuffer& buffer, const Bytes& bytes) {
+    buffer.reset();
+    buffer.append(bytes.data(), bytes.size());
+    buffer.advance(-std::ptrdiff_t(bytes.size()));
+    return buffer;
+}
+
+TEST(PacketBufferTest, PutsEncodeAsTheProtocolSays) {
+    PacketBuffer buffer;
+    buffer.putUint32(1);
+    buffer.putString("");
+    Mpz v255(255), v256(256), zero;
+    EXPECT_TRUE(buffer.putMpint(v255.value));
+    EXPECT_TRUE(buffer.putMpint(v256.value));
+    EXPECT_TRUE(buffer.putMpint(zero.value));
+    EXPECT_EQ(tail(buffer, 0), (Bytes{0, 0, 0, 1, 0, 0, 0, 0, 0x00, 0x08, 0xFF, 0x00, 0x09, 0x01,
+                                      0x00, 0x00, 0x01, 0x00}));
+}
+
+TEST(PacketBufferTest, GetsDecodeAsTheProtocolSays) {
+    PacketBuffer buffer;
+    EXPECT_EQ(loaded(buffer, {0xFF, 0xFF, 0xFF, 0xFE}).getUint32(), 4294967294u);
+    EXPECT_EQ(loaded(buffer, {0, 0, 0, 3, 'a', 'b', 'c'}).getString(), "abc");
+    Mpz value;
+    ASSERT_TRUE(loaded(buffer, {0x00, 0x09, 0x01, 0x00}).getMpint(value.value));
+    EXPECT_EQ(mpz_get_ui(value.value), 256u);
+    Mpz fresh;
+    loaded(buffer, {0x00, 0x00, 0x7F});
+    ASSERT_TRUE(buffer.getMpint(fresh.value));
+    EXPECT_EQ(mpz_get_ui(fresh.value), 0u);
+    EXPECT_EQ(buffer.remaining(), 1u); // only the two count bytes were taken
+    EXPECT_FALSE(buffer.failed());
+}
+
+TEST(PacketBufferTest, MpintRoundTripsLargeValues) {
+    PacketBuffer buffer;
+    Mpz in, out;
+    mpz_set_str(in.value, "123456789abcdef0fedcba9876543210deadbeef", 16);
+    ASSERT_TRUE(buffer.putMpint(in.value));
+    buffer.advance(-std::ptrdiff_t(buffer.length()));
+    ASSERT_TRUE(buffer.getMpint(out.value));
+    EXPECT_EQ(mpz_cmp(in.value, out.value), 0);
+}
+
+TEST(PacketBufferTest, GetsNeverReadPastTheData) {
+    PacketBuffer buffer;
+    // String length far past the end: refused before any allocation.
+    EXPECT_EQ(loaded(buffer, {0x7F, 0xFF, 0xFF, 0xFF, 'x'}).getString(), "");
+    EXPECT_TRUE(buffer.failed());
+    // Mpint whose magnitude is one byte short.
+    Mpz value(7);
+    EXPECT_FALSE(loaded(buffer, {0x00, 0x10, 0x01}).getMpint(value.value));
+    EXPECT_EQ(mpz_get_ui(value.value), 7u);
+    // A truncated integer reads as zero and stays failed for later gets.
+    loaded(buffer, {0x01, 0x02});
+    EXPECT_EQ(buffer.getUint32(), 0u);
+    EXPECT_EQ(buffer.getByte(), 0u);
+    EXPECT_TRUE(buffer.failed());
+    // The read limit hides the bytes after it (the packet's check field).
+    loaded(buffer, {0, 0, 0, 2, 'o', 'k', 0xAA, 0xBB});
+    buffer.setReadLimit(5);
+    EXPECT_EQ(buffer.getString(), "");
+    EXPECT_TRUE(buffer.failed());
+}
+
+TEST(PacketBufferTest, BeginPacketAndReserve) {
+    PacketBuffer buffer;
+    buffer.putString("old contents");
+    buffer.beginPacket(12);
+    ASSERT_EQ(buffer.length(), 13u);
+    EXPECT_EQ(tail(buffer, 0), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0C}));
+    buffer.reserve(8);
+    EXPECT_EQ(buffer.length(), 13u);
+    EXPECT_EQ(buffer.size(), 21u);
+    buffer.reserve(-3);
+    EXPECT_EQ(buffer.length(), 10u);
+}
+
+// --- framing -------------------------------------------------------------
+
+Bytes receiveAll(SocketHandle from, std::size_t count) {
+    Bytes bytes(count);
+    EXPECT_EQ(SocketStream(from).receiveExactly(bytes.data(), count), long(count));
+    return bytes;
+}
+
+void sendRaw(SocketHandle to, const Bytes& bytes) { SocketStream(to).sendBytes(bytes.data(), bytes.size()); }
+
+// A well-formed plain packet as a peer would frame it.
+Bytes framed(uint8_t type, const Bytes& data, uint8_t padByte = 0) {
+    uint32_t length = uint32_t(data.size() + 5);
+    uint32_t padding = 8 - length % 8;
+    Bytes packet = {uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)};
+    packet.insert(packet.end(), padding, padByte);
+    packet.push_back(type);
+    packet.insert(packet.end(), data.begin(), data.end());
+    uint32_t check = crc32(packet.data() + 4, packet.size() - 4);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        packet.push_back(uint8_t(check >> shift));
+    return packet;
+}
+
+TEST(FramingTest, WritePacketPadsToWholeBlocks) {
+    test::SocketPair pair;
+    Transport transport(pair.client);
+    PacketBuffer buffer;
+    buffer.beginPacket(MSG_CMSG_EXEC_SHELL);
+    ASSERT_EQ(transport.writePacket(buffer), 0);
+    EXPECT_EQ(receiveAll(pair.server, 12), framed(MSG_CMSG_EXEC_SHELL, {}));
+    EXPECT_EQ(framed(12, {}).size(), 12u);
+
+    buffer.beginPacket(MSG_CMSG_STDIN_DATA);
+    buffer.append("abc", 3);
+    transport.writePacket(buffer);
+    Bytes wire = receiveAll(pair.server, 20);
+    EXPECT_EQ(wire, framed(MSG_CMSG_STDIN_DATA, {'a', 'b', 'c'}));
+    EXPECT_EQ(wire[3], 8); // L = 8 takes a full block of padding
+}
+
+TEST(FramingTest, ReadPacketSkipsIgnoreAndDebug) {
+    test::SocketPair pair;
+    Transport transport(pair.client);
+    Bytes stream = framed(MSG_IGNORE, {0, 0, 0, 1, 'x'});
+    for (const Bytes& more : {framed(MSG_DEBUG, {0, 0, 0, 0}), framed(MSG_SMSG_SUCCESS, {9, 8, 7}, 0x5A)})
+        stream.insert(stream.end(), more.begin(), more.end());
+    sendRaw(pair.server, stream);
+    PacketBuffer buffer;
+    ASSERT_EQ(transport.readPacket(buffer), MSG_SMSG_SUCCESS);
+    EXPECT_EQ(buffer.getByte(), 9);
+    EXPECT_EQ(buffer.remaining(), 2u); // the check field is not data
+}
+
+TEST(FramingTest, ReadPacketRefusesBadFrames) {
+    test::SocketPair pair;
+    Transport transport(pair.client);
+    PacketBuffer buffer;
+
+    Bytes corrupt = framed(MSG_SMSG_SUCCESS, {1});
+    corrupt.back() ^= 1;
+    sendRaw(pair.server, corrupt);
+    EXPECT_EQ(transport.readPacket(buffer), READ_CORRUPT);
+
+    // Just above the protocol's limit: refused on the length alone.
+    sendRaw(pair.server, {0x00, 0x04, 0x00, 0x01});
+    EXPECT_EQ(transport.readPacket(buffer), READ_CORRUPT);
+    EXPECT_LT(buffer.size(), 64u);
+
+    sendRaw(pair.server, {0x00, 0x00, 0x00, 0x04});
+    EXPECT_EQ(transport.readPacket(buffer), READ_CORRUPT);
+}
+
+TEST(FramingTest, ConnectionEndsAreFailures) {
+    test::SocketPair pair;
+    Transport transport(pair.client);
+    PacketBuffer buffer;
+    Bytes half = framed(MSG_SMSG_SUCCESS, {1, 2, 3, 4, 5, 6});
+    half.resize(half.size() / 2);
+    sendRaw(pair.server, half);
+    pair.closeServer();
+    EXPECT_EQ(transport.readPacket(buffer), READ_CONNECTION_LOST);
+    EXPECT_EQ(transport.readPacket(buffer), READ_CONNECTION_LOST);
+}
+
+TEST(SocketStreamTest, ReadLineStopsAtLineFeedAndFailsCleanly) {
+    test::SocketPair pair;
+    SocketStream client(pair.client);
+    sendRaw(pair.server, {'S', 'S', 'H', '-', '1', '\n', 'X'});
+    std::string line;
+    ASSERT_TRUE(client.readLine(line));
+    EXPECT_EQ(line, "SSH-1\n");
+    char next = 0;
+    EXPECT_EQ(client.receiveExactly(&next, 1), 1);
+    EXPECT_EQ(next, 'X');
+
+    Bytes longLine(LINE_BUFFER_SIZE + 10, 'a');
+    sendRaw(pair.server, longLine);
+    EXPECT_FALSE(client.readLine(line));
+    EXPECT_LT(line.size(), LINE_BUFFER_SIZE);
+
+    pair.closeServer();
+    EXPECT_FALSE(client.readLine(line));
+}
+
+TEST(SocketStreamTest, ClosedStreamsAndUnknownHosts) {
+    SocketStream stream;
+    EXPECT_EQ(stream.handle(), SOCKET_CLOSED);
+    stream.close();
+    EXPECT_EQ(stream.handle(), SOCKET_CLOSED);
+    EXPECT_TRUE(stream.sendBytes("x", 1));
+    EXPECT_EQ(stream.receiveExactly(nullptr, 0), 0);
+    socketLayerStart();
+    EXPECT_EQ(stream.open("no-such-host.invalid", 22), -1);
+    EXPECT_EQ(stream.handle(), SOCKET_CLOSED); // no socket was made
+    EXPECT_EQ(stream.open("1.2.3.x", 22), -1);
+}
+
+// --- cipher transports -----------------------------------------------------
+
+class CipherTransportTest : public ::testing::TestWithParam<uint32_t> {};
+
+std::unique_ptr<CipherTransport> makeTransport(uint32_t cipher, Transport& plain, CipherContexts& contexts) {
+    if (cipher == CIPHER_TRIPLE_DES)
+        return std::make_unique<TripleDesTransport>(plain, contexts);
+    if (cipher == CIPHER_BLOWFISH)
+        return std::make_unique<BlowfishTransport>(plain, contexts);
+    return std::make_unique<NullCipherTransport>(plain, contexts);
+}
+
+void keyOracle(CipherContext& context, uint32_t cipher, const uint8_t* key) {
+    if (cipher == CIPHER_TRIPLE_DES)
+        cipherKeyTripleDes(context, key, 32);
+    else if (cipher == CIPHER_BLOWFISH)
+        cipherKeyBlowfish(context, key, 32);
+    else
+        cipherKeyNone(context);
+}
+
+TEST_P(CipherTransportTest, PacketsMatchTheCipherOracleInBothDirections) {
+    uint32_t cipher = GetParam();
+    uint8_t key[32];
+    for (int i = 0; i < 32; ++i)
+        key[i] = uint8_t(i * 7 + 1);
+    test::SocketPair pair;
+    Transport plain(pair.client);
+    auto contexts = std::make_unique<CipherContexts>();
+    auto transport = makeTransport(cipher, plain, *contexts);
+    transport->setSessionKey(key, sizeof key);
+    EXPECT_EQ(transport->stream().handle(), plain.stream().handle());
+
+    auto oracle = std::make_unique<CipherContexts>();
+    keyOracle(oracle->receive, cipher, key);
+    keyOracle(oracle->send, cipher, key);
+
+    PacketBuffer buffer;
+    for (int round = 0; round < 4; ++round) {
+        // Client to server: what goes on the wire is the oracle's encryption
+        // of the plain framing, chained across packets.
+        Bytes data(size_t(round * 11 + 1), uint8_t(round));
+        buffer.beginPacket(MSG_CMSG_STDIN_DATA);
+        buffer.append(data.data(), data.size());
+        transport->writePacket(buffer);
+        Bytes expected = framed(MSG_CMSG_STDIN_DATA, data);
+        cipherEncrypt(oracle->send, expected.data() + 4, expected.size() - 4);
+        EXPECT_EQ(receiveAll(pair.server, expected.size()), expected) << "round " << round;
+
+        // Server to client: the transport decrypts what the oracle encrypts.
+        Bytes reply = framed(MSG_SMSG_STDOUT_DATA, {0, 0, 0, 2, 'o', uint8_t('0' + round)});
+        cipherEncrypt(oracle->receive, reply.data() + 4, reply.size() - 4);
+        sendRaw(pair.server, reply);
+        ASSERT_EQ(transport->readPacket(buffer), MSG_SMSG_STDOUT_DATA);
+        EXPECT_EQ(buffer.getString(), std::string("o") + char('0' + round));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ciphers, CipherTransportTest,
+                         ::testing::Values(CIPHER_TRIPLE_DES, CIPHER_BLOWFISH, CIPHER_NONE));
+
+TEST(CipherTransportTest, WrongKeyShowsAsCorruptPacket) {
+    uint8_t key[32] = {1}, other[32] = {2};
+    test::SocketPair pair;
+    Transport plain(pair.client);
+    auto contexts = std::make_unique<CipherContexts>();
+    TripleDesTransport transport(plain, *contexts);
+    transport.setSessionKey(key, sizeof key);
+    CipherContext oracle;
+    cipherKeyTripleDes(oracle, other, sizeof other);
+    Bytes reply = framed(MSG_SMSG_SUCCESS, {});
+    cipherEncrypt(oracle, reply.data() + 4, reply.size() - 4);
+    sendRaw(pair.server, reply);
+    PacketBuffer buffer;
+    EXPECT_EQ(transport.readPacket(buffer), READ_CORRUPT);
+}
+
+} // namespace
+} // namespace kestrel
