@@ -122,6 +122,8 @@ class Session:
 
     def _expect(self, wanted):
         msg_type, reader = self.transport.read_packet()
+        while self._encrypted and self._early_message(msg_type, reader):
+            msg_type, reader = self.transport.read_packet()
         if msg_type == wire.MSG_DISCONNECT:
             raise ConnectionClosed("client disconnected: %r" % _reason(reader))
         if msg_type != wanted:

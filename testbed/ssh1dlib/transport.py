@@ -33,6 +33,7 @@ class Transport:
         self._encrypt = NoCipher()
         self._send_lock = threading.Lock()
         self.packets_sent = 0
+        self.packets_ignored = 0
         self.bytes_sent = 0
         self.closed = False
 
@@ -85,6 +86,7 @@ class Transport:
                 raise ProtocolError("packet check value does not match")
             msg_type = body[padding]
             if msg_type in (wire.MSG_IGNORE, wire.MSG_DEBUG):
+                self.packets_ignored += 1
                 continue
             return msg_type, wire.Reader(body[padding + 1:-4])
 

@@ -1,0 +1,89 @@
+"""Starting and stopping a real ssh1d process for the tests."""
+import os
+import queue
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TESTBED = os.path.dirname(HERE)
+sys.path.insert(0, TESTBED)
+SSH1D = os.path.join(TESTBED, "ssh1d")
+USER, PASSWORD = "tester", "s3cret pass"
+STARTUP_SECONDS = 60  # a first run may generate the host key
+_LISTENING = re.compile(r"^ssh1d: listening on ([0-9.]+):(\d+)$")
+
+
+def state_dir():
+    """Host keys persist across runs so that only the first run pays for them."""
+    path = os.environ.get("SSH1D_STATE_DIR") or os.path.join(tempfile.gettempdir(), "ssh1d-test-state")
+    os.makedirs(path, exist_ok=True)
+    return path
+
+
+class ServerProcess:
+    def __init__(self, *extra, host_key_bits=1024):
+        args = [SSH1D, "--port", "0", "--user", USER, "--password", PASSWORD,
+                "--state-dir", os.path.join(state_dir(), "host%d" % host_key_bits),
+                "--host-key-bits", str(host_key_bits)] + list(extra)
+        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE, text=True, errors="replace")
+        self.lines = []
+        self._queue = queue.Queue()
+        self._collector = threading.Thread(target=self._collect, daemon=True)
+        self._collector.start()
+        self.port = None
+        deadline = time.monotonic() + STARTUP_SECONDS
+        while self.port is None:
+            match = _LISTENING.match(self.next_line(deadline - time.monotonic()))
+            if match:
+                self.port = int(match.group(2))
+
+    def _collect(self):
+        for line in self.proc.stderr:
+            self.lines.append(line.rstrip("\n"))
+            self._queue.put(line.rstrip("\n"))
+        self._queue.put(None)
+
+    def next_line(self, timeout):
+        try:
+            line = self._queue.get(timeout=max(timeout, 0.01))
+        except queue.Empty:
+            self.stop()
+            raise AssertionError("ssh1d said nothing for %.0f s; log:\n%s"
+                                 % (timeout, "\n".join(self.lines))) from None
+        if line is None:
+            raise AssertionError("ssh1d ended early; log:\n" + "\n".join(self.lines))
+        return line
+
+    def wait_for_log(self, pattern, timeout=10):
+        """Wait until a log line matches; earlier lines count too."""
+        regex = re.compile(pattern)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if any(regex.search(line) for line in list(self.lines)):
+                return
+            time.sleep(0.05)
+        raise AssertionError("no log line matching %r; log:\n%s" % (pattern, "\n".join(self.lines)))
+
+    def stop(self, timeout=15):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self._collector.join(5)
+        self.proc.stderr.close()
+        return self.proc.returncode
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.stop()

@@ -1,0 +1,140 @@
+#!/usr/bin/python3
+"""Each --fault shows up on the wire the way a client under test will meet it."""
+import time
+import unittest
+
+from harness import PASSWORD, USER, ServerProcess
+
+from ssh1dlib import wire
+from ssh1dlib.client import Client
+from ssh1dlib.faults import LARGEST_STDOUT_STRING
+from ssh1dlib.transport import ConnectionClosed
+from ssh1dlib.wire import ProtocolError
+
+
+class FaultTest(unittest.TestCase):
+    def server(self, *faults):
+        args = []
+        for fault in faults:
+            args += ["--fault", fault]
+        server = ServerProcess(*args)
+        self.addCleanup(server.stop)
+        return server
+
+    def client(self, server, timeout=20.0):
+        client = Client("127.0.0.1", server.port, timeout=timeout)
+        self.addCleanup(client.close)
+        return client
+
+    def logged_in(self, server, cipher=wire.CIPHER_BLOWFISH):
+        client = self.client(server)
+        client.connect(USER, PASSWORD, cipher)
+        return client
+
+
+class HandshakeFaultTest(FaultTest):
+    def test_bad_identification_line(self):
+        server = self.server("bad-ident=HELLO-1.5")
+        client = self.client(server)
+        client.identify()
+        self.assertEqual(client.server_line, b"HELLO-1.5")
+        client.close()
+        server.wait_for_log(r"fault: sent a bad identification line; waiting")
+
+    def test_flood_before_and_between_packets(self):
+        server = self.server("ignore-flood=6")
+        client = self.logged_in(server, wire.CIPHER_3DES)
+        self.assertEqual(client.transport.packets_ignored, 4 * 6)  # key, success, failure, success
+        self.assertEqual(client.run("echo through")[0], b"through\n")
+
+    def test_disconnect_after_user(self):
+        for fault, expected in (("disconnect-after-user=Go away", b"Go away"),
+                                ("disconnect-after-user-long=700", None)):
+            server = self.server(fault)
+            client = self.client(server)
+            client.identify()
+            client.key_exchange()
+            client.send(wire.CMSG_USER, wire.string(USER))
+            msg_type, reader = client.read()
+            self.assertEqual(msg_type, wire.MSG_DISCONNECT)
+            reason = reader.string()
+            if expected is None:
+                self.assertEqual(len(reason), 700)
+            else:
+                self.assertEqual(reason, expected)
+
+    def test_password_faults(self):
+        client = self.client(self.server("no-password"))
+        client.identify()
+        client.key_exchange()
+        client.send(wire.CMSG_USER, wire.string(USER))
+        self.assertEqual(client.read()[0], wire.SMSG_SUCCESS)
+        client = self.client(self.server("refuse-password"))
+        client.identify()
+        client.key_exchange()
+        self.assertEqual(client.login(USER, PASSWORD)[0], wire.SMSG_FAILURE)
+
+    def test_keys_too_close_for_double_encryption(self):
+        client = self.client(self.server("close-keys"))
+        client.identify()
+        _, server_key, host_key, _ = client.read_public_keys()
+        self.assertEqual((server_key.bits, host_key.bits), (1016, 1024))
+
+    def test_stall(self):
+        client = self.client(self.server("stall=1.5@2"))
+        client.identify()
+        started = time.monotonic()
+        self.assertEqual(client.key_exchange(), wire.SMSG_SUCCESS)
+        self.assertGreaterEqual(time.monotonic() - started, 1.4)
+
+
+class FramingFaultTest(FaultTest):
+    def test_corrupt_check_value(self):
+        client = self.client(self.server("bad-crc"))
+        client.identify()
+        with self.assertRaisesRegex(ProtocolError, "check value"):
+            client.key_exchange()
+
+    def test_length_longer_than_the_packet(self):
+        client = self.client(self.server("long-length"), timeout=2)
+        client.identify()
+        with self.assertRaises((ConnectionClosed, ProtocolError)):
+            client.key_exchange()
+
+    def test_oversized_length_then_silence(self):
+        server = self.server("huge-length=1")
+        client = self.client(server)
+        client.identify()
+        with self.assertRaisesRegex(ProtocolError, "262145 exceeds"):
+            client.read()
+        client.close()
+        server.wait_for_log(r"client")
+
+    def test_close_mid_packet(self):
+        client = self.client(self.server("close-mid-packet"))
+        client.identify()
+        with self.assertRaises(ConnectionClosed):
+            client.key_exchange()
+
+
+class OutputFaultTest(FaultTest):
+    def chunks(self, *faults, command="echo hello"):
+        client = self.logged_in(self.server(*faults))
+        chunks = []
+        _, _, status = client.run(command, sink=chunks.append)
+        self.assertEqual(status, 0)
+        return chunks
+
+    def test_empty_and_huge_strings(self):
+        chunks = self.chunks("empty-stdout", "huge-stdout")
+        self.assertEqual(chunks[0], b"")
+        self.assertEqual(len(chunks[1]), LARGEST_STDOUT_STRING)
+        self.assertEqual(b"".join(chunks[2:]), b"hello\n")
+
+    def test_one_byte_packets(self):
+        chunks = self.chunks("one-byte-packets", command="echo one byte each")
+        self.assertEqual(chunks, [bytes([b]) for b in b"one byte each\n"])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,88 @@
+#!/usr/bin/python3
+"""ssh1d against Debian's protocol-1 client, run as a black box."""
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from harness import PASSWORD, USER, ServerProcess
+
+CLIENT_SECONDS = 60
+OPENSSL_LEGACY_CONF = """openssl_conf = openssl_init
+[openssl_init]
+providers = provider_sect
+[provider_sect]
+default = default_sect
+legacy = legacy_sect
+[default_sect]
+activate = 1
+[legacy_sect]
+activate = 1
+"""
+
+
+def client_command(folder, port, password, options, command):
+    return ["sshpass", "-p", password, "ssh1", "-1", "-F", "/dev/null",
+            "-o", "UserKnownHostsFile=" + os.path.join(folder, "known_hosts"),
+            "-o", "StrictHostKeyChecking=no", "-o", "NumberOfPasswordPrompts=1",
+            "-c", "3des", "-p", str(port), "-v"] + options + [USER + "@127.0.0.1"] + command
+
+
+class DebianClientTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        for tool in ("ssh1", "sshpass"):
+            if shutil.which(tool) is None:
+                raise AssertionError("%s is missing (packages openssh-client-ssh1, sshpass)" % tool)
+        cls.folder = tempfile.mkdtemp(prefix="ssh1d-interop-")
+        conf = os.path.join(cls.folder, "openssl.cnf")
+        with open(conf, "w") as handle:
+            handle.write(OPENSSL_LEGACY_CONF)
+        cls.env = dict(os.environ, OPENSSL_CONF=conf)
+        cls.server = ServerProcess(host_key_bits=2048)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def ssh(self, *command, options=(), password=PASSWORD, stdin=b""):
+        args = client_command(self.folder, self.server.port, password, list(options), list(command))
+        try:
+            return subprocess.run(args, input=stdin, capture_output=True, env=self.env,
+                                  timeout=CLIENT_SECONDS)
+        except subprocess.TimeoutExpired as exc:
+            raise AssertionError("client hung; server log:\n" + "\n".join(self.server.lines)) from exc
+
+    def test_command_output_stderr_and_exit_status(self):
+        result = self.ssh("printf 'one\\ntwo\\n'; echo problem >&2; exit 42")
+        self.assertEqual(result.stdout, b"one\ntwo\n")
+        self.assertIn(b"problem\n", result.stderr)
+        self.assertEqual(result.returncode, 42)
+        self.assertIn(b"Received server public key (768 bits) and host key (2048 bits)", result.stderr)
+        self.assertIn(b"Encryption type: 3des", result.stderr)
+        self.assertIn(b"Received encrypted confirmation.", result.stderr)
+
+    def test_stdin_reaches_the_command(self):
+        data = os.urandom(100000)
+        result = self.ssh("cat", stdin=data)
+        self.assertEqual((result.returncode, result.stdout), (0, data))
+
+    def test_typing_into_a_shell_on_a_pty(self):
+        result = self.ssh(options=["-tt"], stdin=b"echo answer-$((6*7)) $TERM\nstty size\nexit 3\n")
+        self.assertIn(b"Requesting pty.", result.stderr)
+        self.assertIn(b"answer-42 ", result.stdout)
+        self.assertRegex(result.stdout, rb"\d+ \d+\r\n")
+        self.assertEqual(result.returncode, 3)
+        self.server.wait_for_log(r"started shell \(pid \d+\) on a pty")
+
+    def test_wrong_password_is_refused(self):
+        result = self.ssh("true", password="not the password")
+        self.assertIn(b"Permission denied", result.stderr)
+        self.assertNotEqual(result.returncode, 0)
+        self.server.wait_for_log(r"password refused")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,243 @@
+#!/usr/bin/python3
+"""ssh1d as a process, driven by the package's own client."""
+import os
+import socket
+import threading
+import time
+import unittest
+
+from harness import PASSWORD, USER, ServerProcess
+
+from ssh1dlib import wire
+from ssh1dlib.client import Client, ClientError
+from ssh1dlib.transport import ConnectionClosed
+
+
+def connect(server, cipher=wire.CIPHER_3DES):
+    client = Client("127.0.0.1", server.port)
+    client.connect(USER, PASSWORD, cipher)
+    return client
+
+
+class SessionTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = ServerProcess("--allow-none")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def test_command_output_and_status_under_each_cipher(self):
+        script = "head -c 300000 /dev/zero | tr '\\0' x; echo oops >&2; cat; exit 7"
+        for cipher in (wire.CIPHER_3DES, wire.CIPHER_BLOWFISH, wire.CIPHER_NONE):
+            with connect(self.server, cipher) as client:
+                out, err, status = client.run(script, stdin=b"from stdin\n")
+            self.assertEqual(out, b"x" * 300000 + b"from stdin\n", cipher)
+            self.assertEqual((err, status), (b"oops\n", 7), cipher)
+
+    def test_pty_shell_sees_type_size_and_resize(self):
+        with connect(self.server, wire.CIPHER_BLOWFISH) as client:
+            self.assertEqual(client.request_pty("vt52", rows=30, cols=100), wire.SMSG_SUCCESS)
+            self.assertEqual(client.request_pty("vt100"), wire.SMSG_FAILURE)  # only one pty
+            client.send(wire.CMSG_EXEC_SHELL)
+            client.send(wire.CMSG_STDIN_DATA, wire.string("echo T=$TERM; stty size\n"))
+            self.assertIn(b"T=vt52\r\n30 100\r\n", read_until(client, b"30 100\r\n"))
+            client.send(wire.CMSG_WINDOW_SIZE, b"".join(wire.uint32(v) for v in (40, 132, 0, 0)))
+            client.send(wire.CMSG_STDIN_DATA, wire.string("stty size; exit 5\n"))
+            out, _, status = collect(client)
+            self.assertIn(b"40 132\r\n", out)
+            self.assertEqual(status, 5)
+
+    def test_keystrokes_before_the_shell_are_kept(self):
+        client = Client("127.0.0.1", self.server.port)
+        with client:
+            client.identify()
+            self.assertEqual(client.key_exchange(wire.CIPHER_3DES), wire.SMSG_SUCCESS)
+            client.send(wire.CMSG_STDIN_DATA, wire.string("echo early\n"))
+            self.assertEqual(client.login(USER, PASSWORD)[0], wire.SMSG_SUCCESS)
+            client.send(wire.CMSG_STDIN_DATA, wire.string("exit 0\n"))
+            self.assertEqual(client.request_pty(), wire.SMSG_SUCCESS)
+            out, _, status = client.run()
+        self.assertIn(b"early\r\n", out)
+        self.assertEqual(status, 0)
+
+    def test_wrong_passwords_fail_then_disconnect(self):
+        with Client("127.0.0.1", self.server.port) as client:
+            client.identify()
+            client.key_exchange()
+            self.assertEqual(client.login(USER, "wrong")[0], wire.SMSG_FAILURE)
+            for _ in range(4):
+                client.send(wire.CMSG_AUTH_PASSWORD, wire.string("nope"))
+                self.assertEqual(client.read()[0], wire.SMSG_FAILURE)
+            client.send(wire.CMSG_AUTH_PASSWORD, wire.string("nope"))
+            self.assertEqual(client.read()[0], wire.MSG_DISCONNECT)
+        with Client("127.0.0.1", self.server.port) as client:
+            client.identify()
+            client.key_exchange()
+            self.assertEqual(client.login("nobody", PASSWORD)[0], wire.SMSG_FAILURE)
+        # Zero padding after the password is not part of it.
+        with Client("127.0.0.1", self.server.port) as client:
+            client.identify()
+            client.key_exchange()
+            self.assertEqual(client.login(USER, PASSWORD + "\0" * 21)[0], wire.SMSG_SUCCESS)
+
+    def test_several_clients_at_once(self):
+        results = {}
+
+        def one(i):
+            with connect(self.server, (wire.CIPHER_3DES, wire.CIPHER_BLOWFISH)[i % 2]) as client:
+                results[i] = client.run("sleep 1; echo session %d" % i)
+
+        threads = [threading.Thread(target=one, args=(i,)) for i in range(4)]
+        started = time.monotonic()
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(30)
+        self.assertLess(time.monotonic() - started, 3.5)  # they ran side by side
+        for i in range(4):
+            self.assertEqual(results[i], (b"session %d\n" % i, b"", 0))
+
+
+def read_until(client, marker, limit=200):
+    seen = b""
+    for _ in range(limit):
+        msg_type, reader = client.read()
+        if msg_type == wire.SMSG_STDOUT_DATA:
+            seen += reader.string()
+            if marker in seen:
+                return seen
+    raise AssertionError("never saw %r in %r" % (marker, seen))
+
+
+def collect(client):
+    out = []
+    while True:
+        msg_type, reader = client.read()
+        if msg_type == wire.SMSG_STDOUT_DATA:
+            out.append(reader.string())
+        elif msg_type == wire.SMSG_EXITSTATUS:
+            return b"".join(out), b"", reader.uint32()
+
+
+class HostileClientTest(unittest.TestCase):
+    """Whatever a client sends, the server answers or hangs up and keeps serving."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = ServerProcess()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def tearDown(self):
+        with connect(self.server) as client:  # still serving
+            self.assertEqual(client.run("echo alive")[0], b"alive\n")
+
+    def raw_after_ident(self):
+        sock = socket.create_connection(("127.0.0.1", self.server.port), timeout=10)
+        sock.recv(100)
+        sock.sendall(b"SSH-1.5-hostile\n")
+        return sock
+
+    def assert_hangs_up(self, sock, log_pattern):
+        data = b""
+        try:
+            while True:
+                chunk = sock.recv(65536)
+                if not chunk:
+                    break
+                data += chunk
+        except ConnectionResetError:
+            pass
+        sock.close()
+        self.server.wait_for_log(log_pattern)
+        return data
+
+    def test_oversized_length(self):
+        sock = self.raw_after_ident()
+        sock.sendall((wire.MAX_PACKET_LENGTH + 1).to_bytes(4, "big"))
+        self.assert_hangs_up(sock, r"packet length 262145 exceeds 262144")
+
+    def test_bad_check_value(self):
+        sock = self.raw_after_ident()
+        sock.sendall(bytes.fromhex("00000005 000000 03 00000000"))
+        self.assert_hangs_up(sock, r"check value does not match")
+
+    def test_garbage_identification(self):
+        sock = socket.create_connection(("127.0.0.1", self.server.port), timeout=10)
+        sock.sendall(b"GET / HTTP/1.0\r\n\r\n")
+        self.assertIn(b"Protocol major versions differ", self.assert_hangs_up(sock, r"unsupported client"))
+        sock = socket.create_connection(("127.0.0.1", self.server.port), timeout=10)
+        sock.sendall(b"SSH-1.5-" + b"A" * 5000)
+        self.assert_hangs_up(sock, r"identification line longer than 255")
+
+    def test_malformed_fields_after_the_key_exchange(self):
+        cases = [(wire.CMSG_USER, b"\x00\x00\x00\xc8abc", r"past the end"),
+                 (wire.CMSG_USER, wire.string("u" * 300), r"exceeds 256"),
+                 (wire.CMSG_EXEC_SHELL, b"", r"expected message 4, got 12")]
+        for msg_type, payload, pattern in cases:
+            with Client("127.0.0.1", self.server.port) as client:
+                client.identify()
+                client.key_exchange(wire.CIPHER_BLOWFISH)
+                client.send(msg_type, payload)
+                self.assertEqual(client.read()[0], wire.MSG_DISCONNECT)
+            self.server.wait_for_log(pattern)
+
+    def test_bad_terminal_and_command_fields(self):
+        for msg_type, payload in ((wire.CMSG_REQUEST_PTY, wire.string("vt100\x1b[0m") + bytes(17)),
+                                  (wire.CMSG_EXEC_CMD, wire.string("echo \0 hi"))):
+            with connect(self.server) as client:
+                client.send(msg_type, payload)
+                self.assertEqual(client.read()[0], wire.MSG_DISCONNECT)
+
+    def test_unoffered_cipher_and_wrong_session_key(self):
+        with Client("127.0.0.1", self.server.port) as client:  # none is not offered by default
+            client.identify()
+            self.assertEqual(client.key_exchange(wire.CIPHER_NONE), wire.MSG_DISCONNECT)
+        self.server.wait_for_log(r"cipher type 0 is not offered")
+        with Client("127.0.0.1", self.server.port) as client:
+            client.identify()
+            cookie, server_key, host_key, _ = client.read_public_keys()
+            client.send(wire.CMSG_SESSION_KEY, bytes([3]) + cookie + wire.mpint(12345) + wire.uint32(0))
+            self.assertEqual(client.read()[0], wire.MSG_DISCONNECT)
+        self.server.wait_for_log(r"wrong padding type")
+
+    def test_client_vanishing_mid_session_ends_its_shell(self):
+        client = connect(self.server)
+        client.send(wire.CMSG_EXEC_CMD, wire.string("echo started; exec sleep 60"))
+        self.assertEqual(client.read()[0], wire.SMSG_STDOUT_DATA)
+        client.close()
+        self.server.wait_for_log(r"connection closed by the client")
+        self.server.wait_for_log(r"closed; \d+ packets", timeout=10)
+
+
+class StopTest(unittest.TestCase):
+    def test_sigterm_ends_server_and_sessions(self):
+        server = ServerProcess()
+        client = connect(server)
+        client.send(wire.CMSG_EXEC_CMD, wire.string("echo $$; exec sleep 60"))
+        msg_type, reader = client.read()
+        pid = int(reader.string())
+        self.assertEqual(server.stop(), 0)
+        self.assertIn("ssh1d: stopped", server.lines)
+        with self.assertRaises((ConnectionClosed, ClientError)):
+            while True:
+                client.read()
+        client.close()
+        time.sleep(0.2)
+        self.assertFalse(os.path.exists("/proc/%d" % pid) and is_alive(pid))
+
+
+def is_alive(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as handle:
+            return handle.read().split()[2] != "Z"
+    except OSError:
+        return False
+
+
+if __name__ == "__main__":
+    unittest.main()
