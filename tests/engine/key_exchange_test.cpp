@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "crypto/md5.h"
+#include "engine/key_exchange.h"
+#include "engine/protocol.h"
+#include "tests/engine/test_support.h"
+
+namespace kestrel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Mpz {
+    Mpz() { mpz_init(value); }
+    ~Mpz() { mpz_clear(value); }
+    mpz_t value;
+};
+
+void setKey(RsaPublicKey& key, const test::RsaKeyPair& pair, uint32_t announcedBits = 0) {
+    mpz_set(key.exponent, pair.e);
+    mpz_set(key.modulus, pair.n);
+    key.bits = announcedBits != 0 ? announcedBits : pair.bits;
+}
+
+Bytes toBytes(const mpz_t value, std::size_t count) {
+    Bytes bytes(count);
+    integerToBytes(bytes.data(), count, value);
+    return bytes;
+}
+
+// Undoes one encryption, checks the type-2 block (00 02, nonzero padding,
+// 00) and leaves the input in value; returns the input's length.
+std::size_t unwrap(mpz_t value, const test::RsaKeyPair& key) {
+    Mpz block;
+    test::rsaPrivateDecrypt(block.value, value, key);
+    std::size_t keyLength = (key.bits + 7) / 8;
+    Bytes bytes = toBytes(block.value, keyLength);
+    EXPECT_EQ(bytes[0], 0x00);
+    EXPECT_EQ(bytes[1], 0x02);
+    std::size_t separator = 2;
+    while (separator < keyLength && bytes[separator] != 0)
+        ++separator;
+    EXPECT_LT(separator, keyLength);
+    mpz_import(value, keyLength - separator - 1, 1, 1, 1, 0, bytes.data() + separator + 1);
+    return keyLength - separator - 1;
+}
+
+class KeyExchangeTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        small = new test::RsaKeyPair(768, 11);
+        large = new test::RsaKeyPair(1024, 12);
+    }
+    static void TearDownTestSuite() {
+        delete small;
+        delete large;
+    }
+    void SetUp() override {
+        folder = test::scratchFolder("kex");
+        pool = std::make_unique<RandomPool>();
+        poolInit(*pool, (folder + "/seed").c_str());
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    static test::RsaKeyPair* small;
+    static test::RsaKeyPair* large;
+    std::string folder;
+    std::unique_ptr<RandomPool> pool;
+};
+
+test::RsaKeyPair* KeyExchangeTest::small = nullptr;
+test::RsaKeyPair* KeyExchangeTest::large = nullptr;
+
+TEST(IntegerToBytesTest, PadsAndTruncatesFromTheTop) {
+    Mpz value;
+    mpz_set_str(value.value, "0102030405", 16);
+    EXPECT_EQ(toBytes(value.value, 7), (Bytes{0, 0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(toBytes(value.value, 3), (Bytes{3, 4, 5}));
+    mpz_set_ui(value.value, 0);
+    EXPECT_EQ(toBytes(value.value, 2), (Bytes{0, 0}));
+}
+
+TEST_F(KeyExchangeTest, SessionIdUsesTheAnnouncedSizes) {
+    uint8_t cookie[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    uint8_t id[16];
+    computeSessionId(id, cookie, 1023 + 8, large->n, 700, small->n);
+    Bytes material = toBytes(large->n, 129); // 1031 bits announced: 129 bytes
+    Bytes server = toBytes(small->n, 88);    // 700 bits: 88 bytes, top bytes dropped
+    material.insert(material.end(), server.begin(), server.end());
+    material.insert(material.end(), cookie, cookie + 8);
+    Md5Context md5;
+    uint8_t expected[16];
+    md5Init(md5);
+    md5Update(md5, material.data(), uint32_t(material.size()));
+    md5Final(expected, md5);
+    EXPECT_EQ(Bytes(id, id + 16), Bytes(expected, expected + 16));
+    EXPECT_EQ(material[0], 0);
+}
+
+TEST_F(KeyExchangeTest, EncryptionIsTypeTwoPaddedAndDecryptable) {
+    RsaPublicKey key;
+    setKey(key, *large);
+    Mpz input, output;
+    mpz_set_str(input.value, "00ff112233445566778899aabbccddeeff00112233445566778899aabbccddee", 16);
+    std::size_t inLength = (mpz_sizeinbase(input.value, 2) + 7) / 8;
+    ASSERT_TRUE(rsaPublicEncrypt(output.value, input.value, key, *pool));
+    Mpz recovered;
+    mpz_set(recovered.value, output.value);
+    EXPECT_EQ(unwrap(recovered.value, *large), inLength);
+    EXPECT_EQ(mpz_cmp(recovered.value, input.value), 0);
+}
+
+TEST_F(KeyExchangeTest, KeysThatCannotCarryTheInputAreRefused) {
+    RsaPublicKey key;
+    Mpz input, output;
+    // 32-byte input, announced 34-byte key: one byte short of 00 02 .. 00.
+    mpz_set_str(input.value, "ff", 16);
+    mpz_mul_2exp(input.value, input.value, 31 * 8);
+    setKey(key, *small, 34 * 8);
+    EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, key, *pool));
+    // Announced larger than the real modulus: the block would not fit below it.
+    setKey(key, *small, 1024);
+    EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, key, *pool));
+    // A zero modulus (and zero size) must not reach the arithmetic.
+    RsaPublicKey empty;
+    EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, empty, *pool));
+    empty.bits = 768;
+    EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, empty, *pool));
+}
+
+// --- the whole exchange over a connection ----------------------------------
+
+void putKey(PacketBuffer& message, const test::RsaKeyPair& key, uint32_t bits) {
+    message.putUint32(bits);
+    message.putMpint(key.e);
+    message.putMpint(key.n);
+}
+
+void publicKeyMessage(PacketBuffer& message, const test::RsaKeyPair& server, const test::RsaKeyPair& host,
+                      uint32_t mask) {
+    const uint8_t cookie[8] = {9, 8, 7, 6, 5, 4, 3, 2};
+    message.reset();
+    message.append(cookie, 8);
+    putKey(message, server, server.bits);
+    putKey(message, host, host.bits);
+    message.putUint32(2);
+    message.putUint32(mask);
+    message.putUint32(4);
+    message.advance(-std::ptrdiff_t(message.length()));
+}
+
+class FullExchangeTest : public KeyExchangeTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FullExchangeTest, SessionKeyRecoveredWithThePrivateKeysKeysTheTransport) {
+    bool serverSmaller = GetParam();
+    const test::RsaKeyPair& server = serverSmaller ? *small : *large;
+    const test::RsaKeyPair& hostKey = serverSmaller ? *large : *small;
+    test::StatusRecorder status;
+    test::SocketPair pair;
+    FixedSessionHost host{"user", "secret", false, {24, 80, 640, 480}};
+    SessionState state(std::make_unique<Transport>(pair.client), CIPHER_BLOWFISH, host);
+    state.seedFileName = folder + "/seed";
+    Bytes seedBefore = test::readFile(state.seedFileName);
+
+    PacketBuffer message;
+    publicKeyMessage(message, server, hostKey, 0x48);
+    std::unique_ptr<RsaPublicKey> serverKey = readServerKey(state, message);
+    ASSERT_TRUE(serverKey);
+    ASSERT_TRUE(completeKeyExchange(state, message, *serverKey));
+    EXPECT_EQ(state.cipherType, CIPHER_BLOWFISH);
+    ASSERT_TRUE(state.cipherTransport);
+    EXPECT_NE(test::readFile(state.seedFileName), seedBefore);
+
+    Transport serverSide(pair.server);
+    PacketBuffer received;
+    ASSERT_EQ(serverSide.readPacket(received), MSG_CMSG_SESSION_KEY);
+    EXPECT_EQ(received.getByte(), CIPHER_BLOWFISH);
+    uint8_t cookie[8];
+    received.take(cookie, 8);
+    EXPECT_EQ(std::memcmp(cookie, state.cookie, 8), 0);
+    Mpz k;
+    ASSERT_TRUE(received.getMpint(k.value));
+    EXPECT_EQ(received.getUint32(), 0u);
+    EXPECT_FALSE(received.failed());
+
+    // Outer layer first: the larger key was applied last.
+    const test::RsaKeyPair& outer = serverSmaller ? hostKey : server;
+    const test::RsaKeyPair& inner = serverSmaller ? server : hostKey;
+    EXPECT_LE(unwrap(k.value, outer), (inner.bits + 7) / 8);
+    EXPECT_LE(unwrap(k.value, inner), 32u);
+    Bytes sessionKey = toBytes(k.value, 32);
+    for (int i = 0; i < 16; ++i)
+        sessionKey[i] ^= state.sessionId[i];
+
+    // The cipher is keyed with the raw 32 bytes.
+    auto oracle = std::make_unique<CipherContext>();
+    cipherKeyBlowfish(*oracle, sessionKey.data(), 32);
+    PacketBuffer out;
+    out.beginPacket(MSG_CMSG_STDIN_DATA);
+    out.putString("hello");
+    state.cipherTransport->writePacket(out);
+    Bytes wire(4 + 16);
+    ASSERT_EQ(SocketStream(pair.server).receiveExactly(wire.data(), wire.size()), long(wire.size()));
+    cipherDecrypt(*oracle, wire.data() + 4, 16);
+    // L = 14, so 2 padding bytes, the type, then the string.
+    EXPECT_EQ(wire[6], MSG_CMSG_STDIN_DATA);
+    EXPECT_EQ(std::string(wire.begin() + 11, wire.begin() + 16), "hello");
+
+    EXPECT_TRUE(status.contains("Encrypting key\nKey encrypted\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothOrders, FullExchangeTest, ::testing::Values(true, false));
+
+TEST_F(KeyExchangeTest, UnusableHostKeysEndTheExchangeWithAStatusLine) {
+    test::StatusRecorder status;
+    test::SocketPair pair;
+    FixedSessionHost host{"user", "secret", false, {24, 80, 640, 480}};
+    SessionState state(std::make_unique<Transport>(pair.client), CIPHER_TRIPLE_DES, host);
+    state.seedFileName = folder + "/seed";
+    PacketBuffer message;
+
+    // Server key only 8 bits shorter than the host key: no room for padding.
+    test::RsaKeyPair close(1016, 13);
+    publicKeyMessage(message, close, *large, 0x48);
+    auto serverKey = readServerKey(state, message);
+    ASSERT_TRUE(serverKey);
+    EXPECT_FALSE(completeKeyExchange(state, message, *serverKey));
+    EXPECT_TRUE(status.contains("ERROR - Server public key rejected\n"));
+    EXPECT_FALSE(state.cipherTransport);
+
+    // Host key announced with zero bits.
+    publicKeyMessage(message, *small, *large, 0x48);
+    serverKey = readServerKey(state, message);
+    ASSERT_TRUE(serverKey);
+    Bytes raw(message.start(), message.start() + message.size());
+    std::size_t hostBitsAt = message.length();
+    raw[hostBitsAt] = raw[hostBitsAt + 1] = raw[hostBitsAt + 2] = raw[hostBitsAt + 3] = 0;
+    message.reset();
+    message.append(raw.data(), raw.size());
+    message.advance(-std::ptrdiff_t(raw.size() - hostBitsAt));
+    EXPECT_FALSE(completeKeyExchange(state, message, *serverKey));
+
+    // A message cut short after the server key.
+    message.reset();
+    message.append(raw.data(), hostBitsAt + 2);
+    message.advance(-2);
+    EXPECT_FALSE(completeKeyExchange(state, message, *serverKey));
+    EXPECT_TRUE(status.contains("ERROR - Cannot read server public key\n"));
+}
+
+TEST_F(KeyExchangeTest, AbsurdServerKeySizesAreRefused) {
+    test::SocketPair pair;
+    FixedSessionHost host{"user", "secret", false, {24, 80, 640, 480}};
+    SessionState state(std::make_unique<Transport>(pair.client), CIPHER_TRIPLE_DES, host);
+    PacketBuffer message;
+    for (uint32_t bits : {0u, RSA_MAX_BITS + 1}) {
+        message.reset();
+        message.append("cookie!!", 8);
+        putKey(message, *small, bits);
+        message.advance(-std::ptrdiff_t(message.length()));
+        EXPECT_FALSE(readServerKey(state, message)) << bits;
+    }
+}
+
+} // namespace
+} // namespace kestrel
