@@ -1,0 +1,205 @@
+// The buffer/parser pair fed from two threads while one of them resizes, with
+// a view that reads the buffer inside its notifications.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "test_support.h"
+
+namespace kestrel {
+namespace {
+
+// Stands in for the view: checks, inside each notification, that what it can
+// read is consistent (the feeder is blocked in the call).
+class ReadingObserver : public TerminalObserver {
+public:
+    explicit ReadingObserver(const ScreenBuffer& screen) : screen_(screen) {}
+
+    void notify(std::uint32_t message, std::uintptr_t, std::intptr_t) override
+    {
+        check(message);
+    }
+    void ringBell() override {}
+
+    std::atomic<int> notifications{0};
+    std::atomic<int> faults{0};
+    std::atomic<bool> sawLockLent{true};
+
+private:
+    void check(std::uint32_t message)
+    {
+        ++notifications;
+        if (!const_cast<ScreenBuffer&>(screen_).lock().ownerIsNotifying()) {
+            sawLockLent = false;
+        }
+        int columns = screen_.columns();
+        bool ok = screen_.cursorColumn() >= 1 && screen_.cursorColumn() <= columns + 1 &&
+                  screen_.cursorLine() >= 1 && screen_.cursorLine() <= screen_.screenBottom() &&
+                  screen_.screenBottom() - screen_.screenTop() + 1 == screen_.rows() &&
+                  screen_.characters() != nullptr;
+        if (ok && message == MSG_REPAINT_PENDING) {
+            // What a paint would do: read every visible cell.
+            unsigned sum = 0;
+            const std::uint8_t* cells = screen_.characters();
+            for (std::uint32_t i = 0; i < screen_.cellCount(); ++i) {
+                sum += cells[i];
+            }
+            ok = sum != 0xFFFFFFFFu;
+            ok = ok && screen_.selectionText(0, screen_.screenTop(), columns, screen_.screenBottom()).size() < 100000;
+        }
+        if (!ok) {
+            ++faults;
+        }
+    }
+
+    const ScreenBuffer& screen_;
+};
+
+TEST(Concurrency, WorkerFeedsWhileTheUiThreadFeedsAndResizes)
+{
+    ScreenBuffer screen;
+    TerminalParser parser;
+    ReadingObserver view(screen);
+    parser.attach(screen);
+    screen.resize(80, 24, 0, 0, &view);
+
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        test::Random random(42);
+        for (int i = 0; i < 400; ++i) {
+            std::string chunk = test::mixedStream(random, 30);
+            parser.feedBytes(chunk.data(), chunk.size());
+        }
+        done = true;
+    });
+    int resizes = 0;
+    while (!done) {
+        parser.feedText("Status line from the interface thread.\n");
+        screen.setScrollbackLines(resizes % 3 == 0 ? 0 : 500);
+        screen.resize(40 + resizes % 50, 10 + resizes % 20, 0, 0, &view);
+        ++resizes;
+    }
+    worker.join();
+    EXPECT_GT(view.notifications.load(), 1000);
+    EXPECT_EQ(view.faults.load(), 0);
+    EXPECT_TRUE(view.sawLockLent.load());
+}
+
+// A model of the Win32 arrangement: notifications are "sent" to the UI thread
+// and the worker waits until it has handled them; the UI thread resizes
+// through a LockWaiter that keeps handling sent notifications. With a plain
+// blocking lock this would deadlock.
+class SentMessages {
+public:
+    explicit SentMessages(std::thread::id uiThread) : uiThread_(uiThread) {}
+
+    // Like SendMessage: on the UI thread a direct call; from the worker,
+    // hand over and wait until handled.
+    void send(std::function<void()> handler)
+    {
+        if (std::this_thread::get_id() == uiThread_) {
+            handler();
+            return;
+        }
+        std::unique_lock<std::mutex> guard(mutex_);
+        pending_ = std::move(handler);
+        changed_.notify_all();
+        changed_.wait(guard, [&] { return !pending_; });
+    }
+    // UI side: handle one sent message if any, waiting at most briefly.
+    void dispatch()
+    {
+        std::unique_lock<std::mutex> guard(mutex_);
+        changed_.wait_for(guard, std::chrono::milliseconds(1), [&] { return static_cast<bool>(pending_); });
+        if (pending_) {
+            pending_();
+            pending_ = nullptr;
+            changed_.notify_all();
+        }
+    }
+
+private:
+    std::thread::id uiThread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::function<void()> pending_;
+};
+
+class SendingObserver : public TerminalObserver {
+public:
+    SendingObserver(SentMessages& queue, ScreenBuffer& screen) : queue_(queue), screen_(screen) {}
+    void notify(std::uint32_t, std::uintptr_t, std::intptr_t) override
+    {
+        queue_.send([this] {
+            ++handled;
+            if (screen_.lock().ownerIsNotifying()) {
+                // The sender is blocked: reading without the lock is safe.
+                lastTop = screen_.screenTop();
+            }
+        });
+    }
+    void ringBell() override {}
+    int handled = 0;
+    int lastTop = 0;
+
+private:
+    SentMessages& queue_;
+    ScreenBuffer& screen_;
+};
+
+class DispatchingWaiter : public LockWaiter {
+public:
+    DispatchingWaiter(SentMessages& queue, std::thread::id uiThread) : queue_(queue), uiThread_(uiThread) {}
+    bool waitWhileBusy() override
+    {
+        if (std::this_thread::get_id() != uiThread_) {
+            return false;
+        }
+        ++waits;
+        queue_.dispatch();
+        return true;
+    }
+    std::atomic<int> waits{0};
+
+private:
+    SentMessages& queue_;
+    std::thread::id uiThread_;
+};
+
+TEST(Concurrency, UiThreadKeepsHandlingSentNotificationsWhileWaitingForTheLock)
+{
+    ScreenBuffer screen;
+    TerminalParser parser;
+    SentMessages queue(std::this_thread::get_id());
+    SendingObserver view(queue, screen);
+    DispatchingWaiter waiter(queue, std::this_thread::get_id());
+    screen.lock().setWaiter(&waiter);
+    parser.attach(screen);
+    screen.resize(80, 24, 0, 0, &view);
+
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 300; ++i) {
+            parser.feedText("output line\r\n\x1b[5;5Hx\x1b[K");
+        }
+        done = true;
+    });
+    int resizes = 0;
+    while (!done) {
+        screen.resize(80, 24 + resizes % 3, 0, 0, &view);  // must not deadlock
+        parser.feedText("status\n");
+        queue.dispatch();
+        ++resizes;
+    }
+    worker.join();
+    screen.lock().setWaiter(nullptr);
+    EXPECT_GT(view.handled, 300);
+    EXPECT_GT(resizes, 0);
+}
+
+}  // namespace
+}  // namespace kestrel
