@@ -1,0 +1,253 @@
+// The driver against a scripted server in the same process (no cipher, so
+// the script can read and write plain packets after the session key).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "engine/protocol.h"
+#include "tests/engine/test_support.h"
+
+namespace kestrel {
+namespace {
+
+class ScriptedServer {
+public:
+    explicit ScriptedServer(SocketHandle handle) : transport_(handle) {}
+
+    void sendLine(const char* line) { transport_.stream().writeText(line); }
+    bool readLine(std::string& line) { return transport_.stream().readLine(line); }
+
+    void sendPublicKey(const test::RsaKeyPair& server, const test::RsaKeyPair& host) {
+        PacketBuffer message;
+        message.beginPacket(MSG_SMSG_PUBLIC_KEY);
+        message.append("COOKIE!!", 8);
+        for (const test::RsaKeyPair* key : {&server, &host}) {
+            message.putUint32(key->bits);
+            message.putMpint(key->e);
+            message.putMpint(key->n);
+        }
+        message.putUint32(2);
+        message.putUint32(0x49);
+        message.putUint32(4);
+        transport_.writePacket(message);
+    }
+
+    // Runs the handshake up to the user name.
+    void handshake(const test::RsaKeyPair& server, const test::RsaKeyPair& host) {
+        std::string line;
+        sendLine("SSH-1.5-scripted\n");
+        EXPECT_TRUE(transport_.stream().readLine(line));
+        EXPECT_EQ(line, "SSH-1.5-KESTREL11.00.46\n");
+        sendPublicKey(server, host);
+        expect(MSG_CMSG_SESSION_KEY);
+        EXPECT_EQ(last_.getByte(), 0); // the user chose no cipher
+        send(MSG_SMSG_SUCCESS);
+        expect(MSG_CMSG_USER);
+        EXPECT_EQ(last_.getString(), "alice");
+    }
+
+    int read() { return transport_.readPacket(last_); }
+    void expect(int type) { ASSERT_EQ(read(), type); }
+    PacketBuffer& last() { return last_; }
+
+    void send(int type, const std::function<void(PacketBuffer&)>& fill = {}) {
+        PacketBuffer message;
+        message.beginPacket(uint8_t(type));
+        if (fill)
+            fill(message);
+        transport_.writePacket(message);
+    }
+    void sendText(int type, const std::string& text) {
+        send(type, [&](PacketBuffer& m) { m.putBytesString(text.data(), text.size()); });
+    }
+    void sendRaw(const std::vector<uint8_t>& bytes) { transport_.stream().sendBytes(bytes.data(), bytes.size()); }
+
+private:
+    Transport transport_;
+    PacketBuffer last_;
+};
+
+class ProtocolTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        serverKey = new test::RsaKeyPair(768, 21);
+        hostKey = new test::RsaKeyPair(1024, 22);
+    }
+    static void TearDownTestSuite() {
+        delete serverKey;
+        delete hostKey;
+    }
+    void SetUp() override {
+        folder = test::scratchFolder("protocol");
+        state = new SessionState(std::make_unique<Transport>(pair.client), CIPHER_NONE, host);
+        state->seedFileName = folder + "/seed";
+    }
+    void TearDown() override {
+        if (worker.joinable())
+            worker.join();
+        EXPECT_TRUE(destroySession(state));
+        std::filesystem::remove_all(folder);
+    }
+    void start() {
+        worker = std::thread([this] { end = runSession(*state); });
+    }
+    SessionEnd finish() {
+        worker.join();
+        return end;
+    }
+
+    static test::RsaKeyPair* serverKey;
+    static test::RsaKeyPair* hostKey;
+    test::StatusRecorder status;
+    test::SocketPair pair;
+    FixedSessionHost host{"alice", "secret", true, {30, 100, 800, 600}};
+    SessionState* state = nullptr;
+    ScriptedServer server{pair.server};
+    std::thread worker;
+    SessionEnd end = END_MALFORMED;
+    std::string folder;
+};
+
+test::RsaKeyPair* ProtocolTest::serverKey = nullptr;
+test::RsaKeyPair* ProtocolTest::hostKey = nullptr;
+
+TEST_F(ProtocolTest, SessionWithoutPasswordRequestsVt52AndShowsOutput) {
+    sendStdinData(*state, "too early"); // no cipher transport yet: dropped
+    start();
+    server.handshake(*serverKey, *hostKey);
+    server.send(MSG_SMSG_SUCCESS); // the user name alone is enough
+    server.expect(MSG_CMSG_REQUEST_PTY);
+    PacketBuffer& pty = server.last();
+    EXPECT_EQ(pty.getString(), "vt52");
+    EXPECT_EQ(pty.getUint32(), 30u);
+    EXPECT_EQ(pty.getUint32(), 100u);
+    EXPECT_EQ(pty.getUint32(), 800u);
+    EXPECT_EQ(pty.getUint32(), 600u);
+    EXPECT_EQ(pty.getByte(), 0);
+    EXPECT_EQ(pty.remaining(), 0u);
+    server.send(MSG_SMSG_SUCCESS);
+    server.expect(MSG_CMSG_EXEC_SHELL);
+    server.sendText(MSG_SMSG_STDOUT_DATA, std::string("shown\0hidden", 12));
+    server.sendText(MSG_SMSG_STDOUT_DATA, "");
+    server.sendText(MSG_SMSG_STDERR_DATA, "err\n");
+    server.send(MSG_SMSG_EXITSTATUS, [](PacketBuffer& m) { m.putUint32(0); });
+    EXPECT_EQ(finish(), END_SERVER_EXIT);
+
+    std::string text = status.text();
+    EXPECT_NE(text.find("Server challenge received\nServer public key received\n"
+                        "Server public key validated\nGetting host key bits\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("Sent login username\nAuthorization successful.\nPTTY Allocated\nshownerr\n"),
+              std::string::npos);
+    EXPECT_EQ(text.find("password"), std::string::npos);
+    EXPECT_EQ(text.find("hidden"), std::string::npos);
+    EXPECT_EQ(text.find("too early"), std::string::npos);
+}
+
+TEST_F(ProtocolTest, TypeAheadAndResizeWaitForTheShell) {
+    start();
+    server.handshake(*serverKey, *hostKey);
+    sendStdinData(*state, "ls");
+    sendStdinData(*state, "\r");
+    host.setGeometry({40, 120, 960, 800});
+    sendWindowSize(*state);
+    server.send(MSG_SMSG_FAILURE);
+    server.expect(MSG_CMSG_AUTH_PASSWORD);
+    EXPECT_EQ(server.last().getString(), "secret");
+    server.send(MSG_SMSG_SUCCESS);
+    server.expect(MSG_CMSG_REQUEST_PTY);
+    server.send(MSG_SMSG_FAILURE);
+    server.expect(MSG_CMSG_EXEC_SHELL);
+    server.expect(MSG_CMSG_WINDOW_SIZE);
+    EXPECT_EQ(server.last().getUint32(), 40u);
+    EXPECT_EQ(server.last().getUint32(), 120u);
+    server.expect(MSG_CMSG_STDIN_DATA);
+    EXPECT_EQ(server.last().getString(), "ls\r");
+    sendStdinData(*state, "x");
+    server.expect(MSG_CMSG_STDIN_DATA);
+    EXPECT_EQ(server.last().getString(), "x");
+    server.sendText(MSG_DISCONNECT, "bye\n");
+    EXPECT_EQ(finish(), END_SERVER_DISCONNECT);
+    EXPECT_TRUE(status.contains("Sent login password\nAuthorization successful.\n"
+                                "Warning - PTTY not Allocated\nbye\n"));
+}
+
+TEST_F(ProtocolTest, RefusedPasswordEndsTheSession) {
+    start();
+    server.handshake(*serverKey, *hostKey);
+    server.send(MSG_SMSG_FAILURE);
+    server.expect(MSG_CMSG_AUTH_PASSWORD);
+    server.send(MSG_SMSG_FAILURE);
+    EXPECT_EQ(finish(), END_LOGIN_REFUSED);
+    EXPECT_TRUE(status.contains("Sent login password\nAuthorization error. Check username and password.\n"));
+}
+
+TEST_F(ProtocolTest, LongDisconnectReasonIsCutToTheMessageBuffer) {
+    start();
+    server.handshake(*serverKey, *hostKey);
+    server.sendText(MSG_DISCONNECT, std::string(600, 'r'));
+    EXPECT_EQ(finish(), END_LOGIN_REFUSED);
+    std::string expected = "Error during authorization!\nServer response: " + std::string(181, 'r') + "\n";
+    EXPECT_TRUE(status.contains(expected));
+    EXPECT_FALSE(status.contains(std::string(182, 'r')));
+    EXPECT_EQ(std::string("Server response: ").size() + 181 + 1 + 1, DISCONNECT_MESSAGE_SIZE);
+}
+
+TEST_F(ProtocolTest, MalformedAndCorruptPacketsEndTheLoopWithAStatusLine) {
+    start();
+    server.handshake(*serverKey, *hostKey);
+    server.send(MSG_SMSG_SUCCESS);
+    server.expect(MSG_CMSG_REQUEST_PTY);
+    server.send(MSG_SMSG_SUCCESS);
+    server.expect(MSG_CMSG_EXEC_SHELL);
+    server.send(MSG_SMSG_STDOUT_DATA, [](PacketBuffer& m) { m.putUint32(1000); m.append("abc", 3); });
+    EXPECT_EQ(finish(), END_MALFORMED);
+    EXPECT_TRUE(status.contains("ERROR - Malformed packet received\n"));
+}
+
+TEST_F(ProtocolTest, WrongFirstEncryptedPacketCannotBeDecrypted) {
+    start();
+    std::string line;
+    server.sendLine("SSH-2.0-newer\n"); // only "SSH-" is checked
+    server.readLine(line);
+    EXPECT_EQ(line, "SSH-1.5-KESTREL11.00.46\n");
+    server.sendPublicKey(*serverKey, *hostKey);
+    server.expect(MSG_CMSG_SESSION_KEY);
+    server.sendRaw({0, 0, 0, 5, 0, 0, 0, MSG_SMSG_SUCCESS, 1, 2, 3, 4}); // bad check
+    EXPECT_EQ(finish(), END_CANNOT_DECRYPT);
+    EXPECT_TRUE(status.contains("ERROR - CANNOT DECRYPT PACKET\n"));
+}
+
+TEST_F(ProtocolTest, HandshakeFailuresEndWithTheirStatusLines) {
+    start();
+    server.sendLine("XSH-1.5-broken\n");
+    EXPECT_EQ(finish(), END_BAD_CHALLENGE);
+    EXPECT_TRUE(status.contains("ERROR - Unrecognized SSH challenge\n"));
+}
+
+TEST_F(ProtocolTest, PublicKeyMessageThatCannotBeReadEndsTheSession) {
+    start();
+    server.sendLine("SSH-1.5-scripted\n");
+    std::string line;
+    server.readLine(line);
+    server.send(MSG_SMSG_PUBLIC_KEY, [](PacketBuffer& m) { m.append("COOKIE!!", 8); m.putUint32(768); });
+    EXPECT_EQ(finish(), END_KEY_EXCHANGE);
+    EXPECT_TRUE(status.contains("Server public key received\nERROR - Cannot read server public key\n"));
+    EXPECT_FALSE(status.contains("validated"));
+}
+
+TEST_F(ProtocolTest, SessionIsNotDestroyedUnderItsWorker) {
+    start();
+    server.sendLine("SSH-1.5-scripted\n");
+    // The worker now waits for the public-key message.
+    while (!state->workerRunning.load())
+        std::this_thread::yield();
+    EXPECT_FALSE(destroySession(state));
+    interruptSession(*state);
+    EXPECT_EQ(finish(), END_KEY_EXCHANGE);
+}
+
+} // namespace
+} // namespace kestrel
