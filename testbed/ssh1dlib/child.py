@@ -1,23 +1,75 @@
 """The user's shell or command, on a pseudo-terminal or on pipes."""
-import errno
 import fcntl
 import os
 import pwd
-import select
 import signal
 import struct
 import subprocess
 import termios
+import threading
 import time
 
 STDOUT, STDERR = "stdout", "stderr"
 # Large reads keep the packet count (and per-packet overhead) down on bulk output.
 READ_CHUNK = 32 * 1024
+# Output read ahead of the sender; beyond this the child waits, as it
+# would on a slow network.
+MAX_BUFFERED_OUTPUT = 256 * 1024
 # How often the output loop looks at whether the child has gone; a background
 # job that keeps the terminal open must not keep the session alive.
 EXIT_POLL_SECONDS = 0.2
 # Grace between the hang-up signal and the kill when a session is torn down.
 KILL_GRACE_SECONDS = 2.0
+
+
+class _OutputQueue:
+    """Output waiting to be sent, in arrival order, merged per stream."""
+
+    def __init__(self, sources):
+        self._cond = threading.Condition()
+        self._pending = []  # [kind, bytearray] pairs
+        self._size = 0
+        self._open = sources
+
+    def put(self, kind, data):
+        with self._cond:
+            while self._size >= MAX_BUFFERED_OUTPUT:
+                self._cond.wait()
+            if self._pending and self._pending[-1][0] == kind:
+                self._pending[-1][1] += data
+            else:
+                self._pending.append([kind, bytearray(data)])
+            self._size += len(data)
+            self._cond.notify_all()
+
+    def close_one(self):
+        with self._cond:
+            self._open -= 1
+            self._cond.notify_all()
+
+    def finished(self):
+        with self._cond:
+            return not self._open and not self._pending
+
+    def take(self, timeout):
+        """(kind, up to READ_CHUNK bytes), or None if nothing came in time."""
+        with self._cond:
+            deadline = time.monotonic() + timeout
+            while not self._pending and self._open:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    break
+                self._cond.wait(left)
+            if not self._pending:
+                return None
+            kind, buf = self._pending[0]
+            data = bytes(buf[:READ_CHUNK])
+            del buf[:READ_CHUNK]
+            if not buf:
+                self._pending.pop(0)
+            self._size -= len(data)
+            self._cond.notify_all()
+            return kind, data
 
 
 class PtySettings:
@@ -99,38 +151,39 @@ class Child:
                 pass
 
     def pump(self, emit):
-        """Feed output to emit(kind, bytes) until the child has gone; return its status."""
-        open_fds = dict(self.outputs)
-        while open_fds:
-            ready, _, _ = select.select(list(open_fds), [], [], EXIT_POLL_SECONDS)
-            for fd in ready:
-                if not self._read_into(fd, open_fds, emit):
-                    del open_fds[fd]
-            if not ready and self.proc.poll() is not None:
-                self._drain(open_fds, emit)
+        """Feed output to emit(kind, bytes) until the child has gone; return its status.
+
+        Reader threads keep draining the child while this thread encrypts and
+        sends, so a terminal's small buffer never leaves the child waiting.
+        """
+        outputs = _OutputQueue(len(self.outputs))
+        for fd, kind in self.outputs.items():
+            threading.Thread(target=self._read_all, args=(fd, kind, outputs),
+                             name="ssh1d-read-%d" % self.pid, daemon=True).start()
+        exited = False
+        while True:
+            item = outputs.take(EXIT_POLL_SECONDS)
+            if item is not None:
+                emit(*item)
+            elif outputs.finished() or exited:
                 break
+            else:
+                # Output may still be on its way when the exit is first seen;
+                # only a whole quiet interval after it ends the session.
+                exited = self.proc.poll() is not None
         return self.exit_status()
 
-    def _read_into(self, fd, open_fds, emit):
-        try:
-            data = os.read(fd, READ_CHUNK)
-        except OSError as exc:
-            if exc.errno == errno.EIO:  # every holder of the terminal has closed it
-                return False
-            raise
-        if not data:
-            return False
-        emit(open_fds[fd], data)
-        return True
-
-    def _drain(self, open_fds, emit):
-        while open_fds:
-            ready, _, _ = select.select(list(open_fds), [], [], 0.05)
-            if not ready:
+    @staticmethod
+    def _read_all(fd, kind, outputs):
+        while True:
+            try:
+                data = os.read(fd, READ_CHUNK)
+            except OSError:  # EIO: every holder of the terminal has closed it
+                data = b""
+            if not data:
+                outputs.close_one()
                 return
-            for fd in ready:
-                if not self._read_into(fd, open_fds, emit):
-                    del open_fds[fd]
+            outputs.put(kind, data)
 
     def exit_status(self):
         code = self.proc.wait()

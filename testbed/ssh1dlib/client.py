@@ -41,7 +41,8 @@ class Client:
             reader.uint32()
             e = reader.mpint()
             keys.append(rsakeys.RsaKey(reader.mpint(), e))
-        flags, ciphers, auths = reader.uint32(), reader.uint32(), reader.uint32()
+        reader.uint32()  # protocol flags
+        ciphers = reader.uint32()
         return cookie, keys[0], keys[1], ciphers
 
     def key_exchange(self, cipher=wire.CIPHER_3DES, session_key=None):

@@ -5,7 +5,7 @@ import stat
 import tempfile
 import unittest
 
-import harness  # noqa: F401  (puts the package on the path)
+import harness  # noqa: F401  pylint: disable=unused-import
 from Cryptodome.Cipher import DES, Blowfish
 
 from ssh1dlib import ciphers, rsakeys, wire

@@ -36,6 +36,16 @@ class SessionTest(unittest.TestCase):
             self.assertEqual(out, b"x" * 300000 + b"from stdin\n", cipher)
             self.assertEqual((err, status), (b"oops\n", 7), cipher)
 
+    def test_background_job_holding_the_output_does_not_hold_the_session(self):
+        for pty in (False, True):
+            with connect(self.server) as client:
+                if pty:
+                    self.assertEqual(client.request_pty(), wire.SMSG_SUCCESS)
+                started = time.monotonic()
+                out, _, status = client.run("sleep 30 & echo done; exit 4")
+            self.assertLess(time.monotonic() - started, 10)
+            self.assertEqual((out.strip(), status), (b"done", 4))
+
     def test_pty_shell_sees_type_size_and_resize(self):
         with connect(self.server, wire.CIPHER_BLOWFISH) as client:
             self.assertEqual(client.request_pty("vt52", rows=30, cols=100), wire.SMSG_SUCCESS)
