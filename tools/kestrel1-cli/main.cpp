@@ -1,0 +1,237 @@
+// kestrel1-cli: one terminal session without a window, for people at a
+// console and for the end-to-end tests and benchmarks.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "crypto/secure_zero.h"
+#include "engine/protocol.h"
+#include "engine/status_log.h"
+#include "tools/kestrel1-cli/cli_options.h"
+
+#ifdef KESTREL_CLI_WITH_TERMINAL
+#include "terminal/screen_dump.h"
+#include "terminal/terminal_parser.h"
+#endif
+
+namespace kestrel::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Output kept for --wait-for once no wait is pending: enough for any prompt,
+// without holding a whole bulk transfer in memory.
+constexpr std::size_t WAIT_WINDOW = 64 * 1024;
+// How often waiting loops look at the session's progress.
+constexpr auto POLL_INTERVAL = std::chrono::milliseconds(20);
+
+class Output : public StatusSink
+#ifdef KESTREL_CLI_WITH_TERMINAL
+    , public TerminalObserver
+#endif
+{
+public:
+    explicit Output(bool screen) : screen_(screen) {
+#ifdef KESTREL_CLI_WITH_TERMINAL
+        parser_.attach(buffer_);
+#endif
+    }
+
+    void setSession(SessionState* state) { session_.store(state); }
+
+#ifdef KESTREL_CLI_WITH_TERMINAL
+    void sizeScreen(uint32_t columns, uint32_t rows) {
+        buffer_.resize(int32_t(columns), int32_t(rows), 0, 0, this);
+    }
+    // Replies the terminal makes (answerback) go back to the server.
+    void notify(uint32_t message, std::uintptr_t wParam, std::intptr_t) override {
+        SessionState* state = session_.load();
+        if (message == MSG_SEND_TO_HOST && state != nullptr)
+            sendStdinData(*state, reinterpret_cast<const char*>(wParam));
+    }
+    void ringBell() override {}
+    std::string dump() const { return dumpScreen(buffer_); }
+#endif
+
+    void feedText(const char* text, std::size_t length) override {
+        if (screen_) {
+#ifdef KESTREL_CLI_WITH_TERMINAL
+            parser_.feedBytes(text, length);
+#endif
+        } else {
+            std::fwrite(text, 1, length, stdout);
+            std::fflush(stdout);
+        }
+        std::lock_guard<std::mutex> hold(lock_);
+        seen_.append(text, length);
+        if (!waiting_ && seen_.size() > 2 * WAIT_WINDOW)
+            seen_.erase(0, seen_.size() - WAIT_WINDOW);
+        changed_.notify_all();
+    }
+
+    void wake() {
+        std::lock_guard<std::mutex> hold(lock_);
+        changed_.notify_all();
+    }
+
+    void waitForEnd(Clock::time_point deadline, const std::atomic<bool>& ended) {
+        std::unique_lock<std::mutex> hold(lock_);
+        while (!ended.load() && Clock::now() < deadline)
+            changed_.wait_for(hold, POLL_INTERVAL);
+    }
+
+    // Waits until text appears in the output after the previous match.
+    bool waitFor(const std::string& text, Clock::time_point deadline, const std::atomic<bool>& ended) {
+        std::unique_lock<std::mutex> hold(lock_);
+        waiting_ = true;
+        for (;;) {
+            std::size_t at = seen_.find(text);
+            if (at != std::string::npos) {
+                seen_.erase(0, at + text.size());
+                waiting_ = false;
+                return true;
+            }
+            if (ended.load() || Clock::now() >= deadline) {
+                waiting_ = false;
+                return false;
+            }
+            changed_.wait_for(hold, POLL_INTERVAL);
+        }
+    }
+
+private:
+    bool screen_;
+    std::atomic<SessionState*> session_{nullptr};
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::string seen_;
+    bool waiting_ = false;
+#ifdef KESTREL_CLI_WITH_TERMINAL
+    ScreenBuffer buffer_;
+    TerminalParser parser_;
+#endif
+};
+
+bool shellRunning(SessionState& state) {
+    std::lock_guard<std::mutex> hold(state.sendLock);
+    return state.shellStarted;
+}
+
+bool waitForShell(SessionState& state, Clock::time_point deadline, const std::atomic<bool>& ended) {
+    while (!shellRunning(state)) {
+        if (ended.load() || Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(POLL_INTERVAL);
+    }
+    return true;
+}
+
+// False when the script could not finish (time-out or the session ended).
+bool runScript(const Options& options, SessionState& state, Output& output,
+               Clock::time_point deadline, const std::atomic<bool>& ended) {
+    for (const ScriptStep& step : options.script) {
+        if (!step.send) {
+            if (!output.waitFor(step.text, deadline, ended))
+                return false;
+            continue;
+        }
+        if (!waitForShell(state, deadline, ended))
+            return false;
+        sendStdinData(state, step.text.c_str());
+    }
+    return true;
+}
+
+int exitCodeFor(SessionEnd end) {
+    switch (end) {
+    case END_SERVER_EXIT:
+    case END_SERVER_DISCONNECT:
+    case END_CONNECTION_LOST:
+        return EXIT_SESSION_ENDED;
+    case END_LOGIN_REFUSED:
+        return EXIT_LOGIN_REFUSED;
+    default:
+        return EXIT_PROTOCOL_FAILED;
+    }
+}
+
+int run(Options& options) {
+    if (options.screen) {
+#ifndef KESTREL_CLI_WITH_TERMINAL
+        std::fputs("kestrel1-cli: built without the terminal core; --screen ignored\n", stderr);
+        options.screen = false;
+#endif
+    }
+    socketLayerStart();
+    Output output(options.screen);
+#ifdef KESTREL_CLI_WITH_TERMINAL
+    output.sizeScreen(options.columns, options.rows);
+#endif
+    bindStatusSink(&output);
+
+    auto transport = std::make_unique<Transport>();
+    if (transport->stream().open(options.host.c_str(), options.port) != 1) {
+        transport->stream().close();
+        logStatus("Could not connect to host.\n");
+        bindStatusSink(nullptr);
+        return EXIT_CONNECT_FAILED;
+    }
+    logStatus("Connected to host.\n");
+
+    FixedSessionHost host(options.user, options.password, options.vt52,
+                          {options.rows, options.columns, options.columns * 8, options.rows * 16});
+    secureZero(options.password.data(), options.password.size());
+    auto* state = new SessionState(std::move(transport), options.cipher, host);
+    output.setSession(state);
+
+    std::atomic<bool> ended{false};
+    SessionEnd end = END_CONNECTION_LOST;
+    std::thread worker([&] {
+        end = runSession(*state);
+        ended.store(true);
+        output.wake();
+    });
+    auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(options.timeoutSeconds));
+    runScript(options, *state, output, deadline, ended);
+    output.waitForEnd(deadline, ended);
+    bool timedOut = !ended.load();
+    if (timedOut)
+        interruptSession(*state);
+    worker.join();
+    output.setSession(nullptr);
+    destroySession(state);
+    bindStatusSink(nullptr);
+
+#ifdef KESTREL_CLI_WITH_TERMINAL
+    if (options.screen) {
+        std::string screen = output.dump();
+        std::fwrite(screen.data(), 1, screen.size(), stdout);
+    }
+#endif
+    std::fflush(stdout);
+    if (timedOut) {
+        std::fputs("kestrel1-cli: timed out\n", stderr);
+        return EXIT_TIMED_OUT;
+    }
+    return exitCodeFor(end);
+}
+
+} // namespace
+} // namespace kestrel::cli
+
+int main(int argc, char** argv) {
+    kestrel::cli::Options options;
+    std::string error;
+    if (!kestrel::cli::parseOptions(argc, argv, options, error)) {
+        if (!error.empty())
+            std::fprintf(stderr, "kestrel1-cli: %s\n", error.c_str());
+        std::fputs(kestrel::cli::USAGE, error.empty() ? stdout : stderr);
+        return error.empty() ? 0 : kestrel::cli::EXIT_USAGE;
+    }
+    return kestrel::cli::run(options);
+}
