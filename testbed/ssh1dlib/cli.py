@@ -5,7 +5,8 @@ import sys
 
 from . import faults as faults_module
 from . import rsakeys
-from .config import DEFAULT_CIPHERS_MASK, Config
+from .config import (DEFAULT_CIPHERS_MASK, DEFAULT_LOGIN_GRACE_SECONDS, DEFAULT_MAX_SESSIONS,
+                     Config)
 from .faults import FaultError, Faults
 from .server import Server, ServerKeys, install_signal_handlers, log
 
@@ -59,6 +60,11 @@ def parse_args(argv):
     parser.add_argument("--server-key-regen", type=_regen, default=DEFAULT_REGEN_SECONDS,
                         metavar="SECONDS|per-connection",
                         help="server key lifetime (default %d s)" % DEFAULT_REGEN_SECONDS)
+    parser.add_argument("--login-grace", type=float, default=DEFAULT_LOGIN_GRACE_SECONDS,
+                        metavar="SECONDS", help="time from connecting to starting the shell "
+                        "(default %(default)g)")
+    parser.add_argument("--max-sessions", type=int, default=DEFAULT_MAX_SESSIONS, metavar="N",
+                        help="concurrent sessions; more are turned away (default %(default)d)")
     parser.add_argument("--fault", action="append", default=[], metavar="NAME[=ARG]",
                         help="misbehave on purpose (see below)")
     args = parser.parse_args(argv)
@@ -70,6 +76,10 @@ def parse_args(argv):
         parser.error("--ciphers-mask must fit in 32 bits")
     if args.allow_none:
         args.ciphers_mask |= 1
+    if args.login_grace <= 0 or args.max_sessions < 1:
+        parser.error("--login-grace and --max-sessions must be positive")
+    if not os.access(args.shell, os.X_OK):
+        parser.error("--shell %s is not an executable program" % args.shell)
     if not 0 <= args.port <= 65535:
         parser.error("--port must be 0 to 65535")
     return args
@@ -89,10 +99,10 @@ def main(argv=None):
         return 2
     config = Config(user=args.user, password=args.password, shell=args.shell,
                     ciphers_mask=args.ciphers_mask, server_key_bits=server_bits,
-                    host_key_bits=host.bits, faults=args.faults)
+                    host_key_bits=host.bits, login_grace=args.login_grace,
+                    max_sessions=args.max_sessions, faults=args.faults)
     keys = ServerKeys(host, server_bits, args.server_key_regen)
-    if args.server_key_regen is not None:
-        keys.current()
+    keys.start()
     try:
         server = Server(config, keys, args.listen, args.port)
     except OSError as exc:

@@ -3,6 +3,12 @@ import dataclasses
 
 from .faults import Faults
 
+# Time a client has from connecting to starting its shell.
+DEFAULT_LOGIN_GRACE_SECONDS = 120
+# Concurrent sessions beyond this are turned away at once; each costs a
+# thread, a child process and possibly a terminal.
+DEFAULT_MAX_SESSIONS = 32
+
 DEFAULT_CIPHERS_MASK = 0x48
 VERSION_LINE = "SSH-1.5-ssh1d_1.0"
 
@@ -15,4 +21,6 @@ class Config:
     ciphers_mask: int = DEFAULT_CIPHERS_MASK
     server_key_bits: int = 768
     host_key_bits: int = 2048
+    login_grace: float = DEFAULT_LOGIN_GRACE_SECONDS
+    max_sessions: int = DEFAULT_MAX_SESSIONS
     faults: Faults = dataclasses.field(default_factory=Faults)

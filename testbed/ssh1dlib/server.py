@@ -10,9 +10,6 @@ import time
 from . import rsakeys
 from .session import Session
 
-# Concurrent sessions beyond this are turned away at once; each costs a
-# thread, a child process and possibly a terminal.
-MAX_SESSIONS = 32
 _log_lock = threading.Lock()
 
 
@@ -31,16 +28,29 @@ class ServerKeys:
         self.regen = regen  # seconds, or None for a fresh key per connection
         self._lock = threading.Lock()
         self._key = None
-        self._made = 0.0
+
+    def start(self):
+        """Make the first server key and keep renewing it in the background."""
+        if self.regen is None:
+            return
+        self._renew()
+        threading.Thread(target=self._renew_forever, name="ssh1d-keys", daemon=True).start()
+
+    def _renew(self):
+        key = rsakeys.generate(self.server_bits)
+        with self._lock:
+            self._key = key
+        log("new %d-bit server key" % self.server_bits)
+
+    def _renew_forever(self):
+        while True:
+            time.sleep(self.regen)
+            self._renew()
 
     def current(self):
         if self.regen is None:
             return rsakeys.generate(self.server_bits)
         with self._lock:
-            if self._key is None or time.monotonic() - self._made >= self.regen:
-                self._key = rsakeys.generate(self.server_bits)
-                self._made = time.monotonic()
-                log("new %d-bit server key" % self.server_bits)
             return self._key
 
 
@@ -79,8 +89,8 @@ class Server:
 
     def _start_session(self, sock, peer):
         with self._lock:
-            if len(self.sessions) >= MAX_SESSIONS:
-                log("refusing %s:%d: %d sessions already" % (peer[0], peer[1], MAX_SESSIONS))
+            if len(self.sessions) >= self.config.max_sessions:
+                log("refusing %s:%d: %d sessions already" % (peer[0], peer[1], len(self.sessions)))
                 sock.close()
                 return
             self._count += 1

@@ -13,8 +13,6 @@ from .faults import LARGEST_STDOUT_STRING
 from .transport import ConnectionClosed, HoldConnection, Transport
 from .wire import ProtocolError
 
-# Time a client has from connecting to starting its shell.
-LOGIN_GRACE_SECONDS = 120
 # After a fault has made the stream unusable, how long to wait for the
 # client to notice and hang up before closing from this side.
 HOLD_SECONDS = 30
@@ -55,7 +53,7 @@ class Session:
         self.early_stdin = bytearray()
         self.data_chunk = DEFAULT_DATA_CHUNK
         self.finished = threading.Event()
-        self._grace = threading.Timer(LOGIN_GRACE_SECONDS, self._grace_expired)
+        self._grace = threading.Timer(config.login_grace, self._grace_expired)
         self._grace.daemon = True
         self._encrypted = False
 
@@ -89,7 +87,7 @@ class Session:
         self.transport.shutdown()
 
     def _grace_expired(self):
-        self.log("login grace time of %d s exceeded" % LOGIN_GRACE_SECONDS)
+        self.log("login grace time of %g s exceeded" % self.config.login_grace)
         self.transport.shutdown()
 
     def _cleanup(self):
