@@ -13,7 +13,7 @@ using namespace blowfish_detail;
 constexpr std::size_t BLOWFISH_BLOCK_BYTES = 8;
 constexpr int BLOWFISH_P_WORDS = 18;
 
-inline uint32_t mix(const BlowfishState& s, uint32_t x) {
+[[gnu::always_inline]] inline uint32_t mix(const BlowfishState& s, uint32_t x) {
     return ((s.sbox[0][x >> 24] + s.sbox[1][(x >> 16) & 0xFF]) ^ s.sbox[2][(x >> 8) & 0xFF]) +
            s.sbox[3][x & 0xFF];
 }
@@ -21,12 +21,13 @@ inline uint32_t mix(const BlowfishState& s, uint32_t x) {
 // Two rounds; the sixteen are written out through eight of these so that the
 // P words are constant offsets and nothing loops.
 template <int First, int Second>
-inline void roundPair(const BlowfishState& s, uint32_t& left, uint32_t& right) {
-    right ^= mix(s, left) ^ s.parray[First];
-    left ^= mix(s, right) ^ s.parray[Second];
+[[gnu::always_inline]] inline void roundPair(const BlowfishState& s, uint32_t& left, uint32_t& right) {
+    // The P word joins first, off the path that waits for the S-box loads.
+    right = (right ^ s.parray[First]) ^ mix(s, left);
+    left = (left ^ s.parray[Second]) ^ mix(s, right);
 }
 
-inline void encryptHalves(const BlowfishState& s, uint32_t& left, uint32_t& right) {
+[[gnu::always_inline]] inline void encryptHalves(const BlowfishState& s, uint32_t& left, uint32_t& right) {
     left ^= s.parray[0];
     roundPair<1, 2>(s, left, right);
     roundPair<3, 4>(s, left, right);
@@ -41,7 +42,7 @@ inline void encryptHalves(const BlowfishState& s, uint32_t& left, uint32_t& righ
     right = t;
 }
 
-inline void decryptHalves(const BlowfishState& s, uint32_t& left, uint32_t& right) {
+[[gnu::always_inline]] inline void decryptHalves(const BlowfishState& s, uint32_t& left, uint32_t& right) {
     left ^= s.parray[17];
     roundPair<16, 15>(s, left, right);
     roundPair<14, 13>(s, left, right);

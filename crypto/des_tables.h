@@ -183,6 +183,20 @@ constexpr int choice2Position(int cdBit) {
 }
 
 static constexpr SpTables SP_TABLES = makeSpTables();
+
+// Each S-box output lands on bits no other S-box touches, which the round
+// relies on to combine lookups with any of |, + and ^.
+constexpr bool spTablesAreDisjoint() {
+    uint32_t seen = 0;
+    for (const auto& table : SP_TABLES) {
+        uint32_t mask = 0;
+        for (uint32_t v : table) mask |= v;
+        if ((mask & seen) != 0) return false;
+        seen |= mask;
+    }
+    return seen == 0xFFFFFFFFu;
+}
+static_assert(spTablesAreDisjoint());
 static constexpr NibbleTables<16> CHOICE_1_TABLES = makeNibbleTables<16>(choice1Position);
 static constexpr NibbleTables<14> CHOICE_2_TABLES = makeNibbleTables<14>(choice2Position);
 
