@@ -67,6 +67,11 @@ void ScreenBuffer::resize(std::int32_t columns, std::int32_t rows, std::uint32_t
         capacityCells_ = 0;
         windowOffset_ = 0;
     }
+    // Shrinking would carry old text into the spare line, which must stay
+    // empty: scans and deletions pull it into view.
+    if (hasStorage()) {
+        clearLines(lineCount_ + 1, 1);
+    }
 
     screenTop_ = 1;
     screenBottom_ = rows_;

@@ -109,6 +109,18 @@ TEST(Geometry, ResizeReDividesTextAndHomesTheScreen)
     EXPECT_NE(dump.find("line 3 |klm|"), std::string::npos) << dump;
 }
 
+TEST(Geometry, ShrinkingLeavesTheSpareLineEmpty)
+{
+    Terminal t(10, 3, 0);
+    t.feed("first\r\nsecond\r\nthird");
+    t.screen.resize(10, 1, 0, 0, &t.recorder);
+    for (int c = 0; c < 10; ++c) {
+        ASSERT_EQ(t.screen.characters()[10 + c], 0);
+    }
+    t.feed("\x1b[M");  // deleting the only line pulls up the spare line
+    EXPECT_NE(t.dump().find("line 1 ||"), std::string::npos) << t.dump();
+}
+
 TEST(Geometry, BoundsOnSizeAndScrollBack)
 {
     Terminal t(0, -3, -5);
