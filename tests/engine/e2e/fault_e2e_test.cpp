@@ -1,0 +1,112 @@
+// Every way ssh1d can misbehave ends the session with its status line, in
+// bounded time, without a crash or a leak (run this under the sanitizers).
+#include <gtest/gtest.h>
+
+#include "tests/engine/e2e/live_session.h"
+#include "tests/engine/e2e/ssh1d_process.h"
+
+namespace kestrel {
+namespace {
+
+using test::LiveSession;
+using test::Ssh1dProcess;
+
+constexpr double STEP_SECONDS = 20;
+// A server that goes silent mid-packet is only noticed when the user gives up.
+constexpr double SILENCE_SECONDS = 3;
+
+struct FaultCase {
+    const char* fault;
+    const char* line;      // the status line the session must end with
+    SessionEnd end;
+    bool interrupted;      // the server goes silent; the test plays the user's disconnect
+};
+
+class FaultTest : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(FaultTest, EndsWithItsStatusLine) {
+    const FaultCase& c = GetParam();
+    Ssh1dProcess server({"--fault", c.fault});
+    LiveSession session(server.port(), 3, test::SSH1D_PASSWORD);
+    SessionEnd end = session.finish(c.interrupted ? SILENCE_SECONDS : STEP_SECONDS);
+    EXPECT_EQ(session.timedOut, c.interrupted) << session.status.text();
+    EXPECT_EQ(end, c.end) << session.status.text();
+    EXPECT_TRUE(session.status.contains(c.line)) << session.status.text() << server.log();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultTest,
+    ::testing::Values(
+        FaultCase{"bad-ident", "ERROR - Unrecognized SSH challenge\n", END_BAD_CHALLENGE, false},
+        FaultCase{"bad-crc", "ERROR - CANNOT DECRYPT PACKET\n", END_CANNOT_DECRYPT, false},
+        FaultCase{"bad-crc=1", "ERROR - Cannot read server public key\n", END_KEY_EXCHANGE, false},
+        FaultCase{"bad-crc=3", "ERROR - CANNOT DECRYPT PACKET\n", END_CANNOT_DECRYPT, false},
+        FaultCase{"huge-length", "ERROR - CANNOT DECRYPT PACKET\n", END_CANNOT_DECRYPT, false},
+        FaultCase{"huge-length=1", "ERROR - Cannot read server public key\n", END_KEY_EXCHANGE, false},
+        FaultCase{"close-mid-packet", "ERROR - CANNOT DECRYPT PACKET\n", END_CANNOT_DECRYPT, false},
+        FaultCase{"close-mid-packet=1", "ERROR - Cannot read server public key\n", END_KEY_EXCHANGE,
+                  false},
+        FaultCase{"long-length", "ERROR - CANNOT DECRYPT PACKET\n", END_CANNOT_DECRYPT, true},
+        FaultCase{"close-keys", "ERROR - Server public key rejected\n", END_KEY_EXCHANGE, false},
+        FaultCase{"disconnect-after-user-long",
+                  "Error during authorization!\nServer response: ", END_LOGIN_REFUSED, false},
+        FaultCase{"refuse-password", "Authorization error. Check username and password.\n",
+                  END_LOGIN_REFUSED, false}),
+    [](const auto& info) {
+        std::string name = info.param.fault;
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return name;
+    });
+
+TEST(FaultE2eTest, LongDisconnectReasonIsCut) {
+    Ssh1dProcess server({"--fault", "disconnect-after-user-long=600"});
+    LiveSession session(server.port(), 3, test::SSH1D_PASSWORD);
+    session.finish(STEP_SECONDS);
+    std::string text = session.status.text();
+    std::size_t at = text.find("Server response: ");
+    ASSERT_NE(at, std::string::npos);
+    std::size_t end = text.find('\n', at);
+    EXPECT_EQ(end - at + 2, DISCONNECT_MESSAGE_SIZE); // with "\n" and the terminator
+}
+
+// Faults that the session rides through: it must still work.
+class BenignFaultTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BenignFaultTest, SessionStillWorks) {
+    Ssh1dProcess server({"--fault", GetParam()});
+    LiveSession session(server.port(), 6, test::SSH1D_PASSWORD);
+    ASSERT_TRUE(session.waitForShell(STEP_SECONDS)) << session.status.text();
+    session.type("echo ri''de\n");
+    EXPECT_TRUE(session.waitForText("ride", STEP_SECONDS)) << session.status.text();
+    session.type("exit\n");
+    SessionEnd end = session.finish(STEP_SECONDS);
+    EXPECT_TRUE(end == END_SERVER_EXIT || end == END_CONNECTION_LOST) << end;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, BenignFaultTest,
+                         ::testing::Values("ignore-flood", "empty-stdout", "one-byte-packets",
+                                           "stall=1@3"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
+
+TEST(FaultE2eTest, LargestStdoutStringArrivesWhole) {
+    Ssh1dProcess server({"--fault", "huge-stdout"});
+    LiveSession session(server.port(), 3, test::SSH1D_PASSWORD);
+    ASSERT_TRUE(session.waitForShell(STEP_SECONDS));
+    session.type("echo en''d\n");
+    ASSERT_TRUE(session.waitForText("end", STEP_SECONDS));
+    session.type("exit\n");
+    session.finish(STEP_SECONDS);
+    std::string text = session.status.text();
+    EXPECT_GE(std::count(text.begin(), text.end(), 'z'), 262135 / 38);
+}
+
+} // namespace
+} // namespace kestrel

@@ -1,0 +1,78 @@
+#include "tests/engine/e2e/live_session.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace kestrel::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point after(double seconds) {
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+} // namespace
+
+LiveSession::LiveSession(uint16_t port, uint32_t cipher, const std::string& password, bool vt52)
+    : host("tester", password, vt52, {24, 80, 640, 384}) {
+    socketLayerStart();
+    auto transport = std::make_unique<Transport>();
+    if (transport->stream().open("127.0.0.1", port) != 1)
+        throw std::runtime_error("cannot connect to ssh1d");
+    folder_ = scratchFolder("live");
+    state = new SessionState(std::move(transport), cipher, host);
+    state->seedFileName = folder_ + "/ssh_seedfile";
+    worker_ = std::thread([this] {
+        end_ = runSession(*state);
+        ended_.store(true);
+    });
+}
+
+LiveSession::~LiveSession() {
+    if (worker_.joinable()) {
+        interruptSession(*state);
+        worker_.join();
+    }
+    destroySession(state);
+    std::filesystem::remove_all(folder_);
+}
+
+bool LiveSession::waitForShell(double seconds) {
+    auto deadline = after(seconds);
+    while (Clock::now() < deadline && !ended_.load()) {
+        {
+            std::lock_guard<std::mutex> hold(state->sendLock);
+            if (state->shellStarted)
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+bool LiveSession::waitForText(const std::string& text, double seconds) {
+    auto deadline = after(seconds);
+    for (;;) {
+        if (status.contains(text))
+            return true;
+        if (Clock::now() >= deadline || ended_.load())
+            return status.contains(text);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+SessionEnd LiveSession::finish(double seconds) {
+    auto deadline = after(seconds);
+    while (!ended_.load() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!ended_.load()) {
+        timedOut = true;
+        interruptSession(*state);
+    }
+    worker_.join();
+    return end_;
+}
+
+} // namespace kestrel::test
