@@ -1,0 +1,76 @@
+// The headless client as people and scripts run it: exit codes and output.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+
+#include "tests/engine/e2e/ssh1d_process.h"
+#include "tests/engine/test_support.h"
+
+namespace kestrel {
+namespace {
+
+using test::Ssh1dProcess;
+
+struct CliRun {
+    int status;
+    std::string output;
+};
+
+CliRun runCli(const std::string& arguments, const std::string& password) {
+    std::string folder = test::scratchFolder("cli");
+    std::string out = folder + "/out";
+    std::string command = "KESTREL_PASSWORD='" + password + "' XDG_STATE_HOME='" + folder + "' " +
+                          KESTREL_CLI + " " + arguments + " >'" + out + "' 2>&1";
+    int raw = std::system(command.c_str());
+    std::vector<uint8_t> bytes = test::readFile(out);
+    std::filesystem::remove_all(folder);
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(bytes.begin(), bytes.end())};
+}
+
+std::string target(const Ssh1dProcess& server) {
+    return "--host 127.0.0.1 --port " + std::to_string(server.port()) + " --user tester";
+}
+
+TEST(CliTest, ScriptedSessionEndsWithStatusZero) {
+    Ssh1dProcess server;
+    CliRun run = runCli(target(server) + " --cipher blowfish --send 'echo cl''i-ok\\n' --wait-for cli-ok "
+                                         "--send 'exit\\n' --timeout 20",
+                        test::SSH1D_PASSWORD);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("Connected to host.\n"), std::string::npos);
+    EXPECT_NE(run.output.find("\ncli-ok"), std::string::npos) << run.output;
+}
+
+TEST(CliTest, EachFailureHasItsOwnExitStatus) {
+    Ssh1dProcess server;
+    EXPECT_EQ(runCli(target(server) + " --timeout 20", "wrong").status, 4);
+
+    Ssh1dProcess badIdent({"--fault", "bad-ident"});
+    EXPECT_EQ(runCli(target(badIdent) + " --timeout 20", test::SSH1D_PASSWORD).status, 5);
+
+    Ssh1dProcess silent({"--fault", "long-length"});
+    CliRun stalled = runCli(target(silent) + " --timeout 2", test::SSH1D_PASSWORD);
+    EXPECT_EQ(stalled.status, 6) << stalled.output;
+    EXPECT_NE(stalled.output.find("timed out"), std::string::npos);
+}
+
+TEST(CliTest, ConnectFailureAndBadUsage) {
+    // A port nobody listens on: bind one, note it, release it.
+    uint16_t port;
+    {
+        Ssh1dProcess server;
+        port = server.port();
+    }
+    CliRun refused = runCli("--host 127.0.0.1 --port " + std::to_string(port) + " --user x", "");
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused.output.find("Could not connect to host.\n"), std::string::npos);
+    EXPECT_EQ(runCli("--user x", "").status, 2);
+    EXPECT_EQ(runCli("--host h --user x --cipher rot13", "").status, 2);
+}
+
+} // namespace
+} // namespace kestrel
