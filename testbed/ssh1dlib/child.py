@@ -15,6 +15,9 @@ READ_CHUNK = 32 * 1024
 # Output read ahead of the sender; beyond this the child waits, as it
 # would on a slow network.
 MAX_BUFFERED_OUTPUT = 256 * 1024
+# A read at least this large means a bulk transfer rather than typing echo.
+BULK_OUTPUT = 4000
+BULK_WAIT_SECONDS = 0.002
 # How often the output loop looks at whether the child has gone; a background
 # job that keeps the terminal open must not keep the session alive.
 EXIT_POLL_SECONDS = 0.2
@@ -63,6 +66,15 @@ class _OutputQueue:
             if not self._pending:
                 return None
             kind, buf = self._pending[0]
+            if len(buf) >= BULK_OUTPUT and self._open:
+                # Bulk output: a moment's wait fills a whole packet, which
+                # costs far less per byte than several small ones.
+                deadline = time.monotonic() + BULK_WAIT_SECONDS
+                while len(buf) < READ_CHUNK and len(self._pending) == 1 and self._open:
+                    left = deadline - time.monotonic()
+                    if left <= 0:
+                        break
+                    self._cond.wait(left)
             data = bytes(buf[:READ_CHUNK])
             del buf[:READ_CHUNK]
             if not buf:
