@@ -115,7 +115,7 @@ def user_environment(shell, term):
 class Child:
     def __init__(self, shell, command, pty_settings):
         self.pty = pty_settings
-        argv = [shell] if command is None else [shell, "-c", command]
+        argv = [shell] if command is None else [os.fsencode(shell), b"-c", command]
         env = user_environment(shell, pty_settings.term if pty_settings else None)
         cwd = env["HOME"] if os.path.isdir(env["HOME"]) else "/"
         if pty_settings:

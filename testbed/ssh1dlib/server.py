@@ -84,7 +84,11 @@ class Server:
                 sock, peer = self.listener.accept()
             except OSError:
                 continue
-            self._start_session(sock, peer)
+            try:
+                self._start_session(sock, peer)
+            except (OSError, RuntimeError) as exc:  # reset before we got to it, or no threads left
+                log("dropping %s:%d: %s" % (peer[0], peer[1], exc))
+                sock.close()
         self._shutdown()
 
     def _start_session(self, sock, peer):
@@ -101,7 +105,12 @@ class Server:
                                   name="ssh1d-session-%d" % number, daemon=True)
         with self._lock:
             self.sessions[number] = (session, thread)
-        thread.start()
+        try:
+            thread.start()
+        except RuntimeError:
+            with self._lock:
+                self.sessions.pop(number, None)
+            raise
 
     def _run_session(self, number, session):
         try:

@@ -132,7 +132,7 @@ class Session:
     def _identify(self):
         if "bad-ident" in self.faults:
             line = self.faults.text("bad-ident", "XSH-1.5-broken")
-            self.transport.send_raw(line.encode("latin-1") + b"\n")
+            self.transport.send_raw(os.fsencode(line) + b"\n")
             raise HoldConnection("fault: sent a bad identification line")
         self.transport.send_raw(VERSION_LINE.encode() + b"\n")
         line = self.transport.read_line()
@@ -211,8 +211,9 @@ class Session:
     def _password_ok(self, user, password):
         if "refuse-password" in self.faults:
             return False
-        user_ok = hmac.compare_digest(user, self.config.user.encode("latin-1"))
-        password_ok = hmac.compare_digest(password, self.config.password.encode("latin-1"))
+        # Compare bytes as typed on the command line, whatever their encoding.
+        user_ok = hmac.compare_digest(user, os.fsencode(self.config.user))
+        password_ok = hmac.compare_digest(password, os.fsencode(self.config.password))
         return user_ok and password_ok
 
     def _disconnect_by_fault(self, reason):
@@ -238,7 +239,7 @@ class Session:
 
     # -- preparation ----------------------------------------------------------
     def _prepare(self):
-        """Answer requests until the shell or a command is started; return the command."""
+        """Answer requests until the shell or a command starts; return the command's bytes."""
         while True:
             msg_type, reader = self.transport.read_packet()
             if msg_type == wire.CMSG_EXEC_SHELL:
@@ -247,7 +248,7 @@ class Session:
                 command = reader.string()
                 if b"\x00" in command:
                     raise ProtocolError("command contains a zero byte")
-                return command.decode("latin-1")
+                return command
             if msg_type == wire.MSG_DISCONNECT:
                 raise ConnectionClosed("client disconnected: %r" % _reason(reader))
             if self._early_message(msg_type, reader):
@@ -285,7 +286,7 @@ class Session:
     def _interact(self, command):
         self.child = Child(self.config.shell, command, self.pty)
         self.log("started %s (pid %d)%s" % (
-            "shell" if command is None else "command %r" % command[:80],
+            "shell" if command is None else "command %r" % command[:80].decode("latin-1"),
             self.child.pid, " on a pty" if self.pty else ""))
         if "empty-stdout" in self.faults:
             self.transport.send_packet(wire.SMSG_STDOUT_DATA, wire.string(b""))

@@ -28,6 +28,11 @@ class SessionTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.server.stop()
 
+    def test_command_bytes_reach_the_shell_unchanged(self):
+        with connect(self.server) as client:
+            out, _, status = client.run("printf '%s' '\xc3\xa9\xff' | od -An -tx1".encode("latin-1"))
+        self.assertEqual((out.split(), status), ([b"c3", b"a9", b"ff"], 0))
+
     def test_command_output_and_status_under_each_cipher(self):
         script = "head -c 300000 /dev/zero | tr '\\0' x; echo oops >&2; cat; exit 7"
         for cipher in (wire.CIPHER_3DES, wire.CIPHER_BLOWFISH, wire.CIPHER_NONE):
@@ -222,6 +227,15 @@ class HostileClientTest(unittest.TestCase):
         client.close()
         self.server.wait_for_log(r"connection closed by the client")
         self.server.wait_for_log(r"closed; \d+ packets", timeout=10)
+
+
+class AccountTest(unittest.TestCase):
+    def test_non_ascii_password_is_compared_as_typed(self):
+        with ServerProcess("--password", "pässwörd") as server, \
+                Client("127.0.0.1", server.port) as client:
+            client.identify()
+            client.key_exchange()
+            self.assertEqual(client.login(USER, "pässwörd".encode("utf-8"))[0], wire.SMSG_SUCCESS)
 
 
 class StopTest(unittest.TestCase):
