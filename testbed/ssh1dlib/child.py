@@ -2,6 +2,7 @@
 import fcntl
 import os
 import pwd
+import select
 import signal
 import struct
 import subprocess
@@ -21,6 +22,8 @@ BULK_WAIT_SECONDS = 0.002
 # How often the output loop looks at whether the child has gone; a background
 # job that keeps the terminal open must not keep the session alive.
 EXIT_POLL_SECONDS = 0.2
+# A reader notices the closing flag within one poll interval.
+READER_STOP_SECONDS = 5 * EXIT_POLL_SECONDS
 # Grace between the hang-up signal and the kill when a session is torn down.
 KILL_GRACE_SECONDS = 2.0
 
@@ -33,10 +36,17 @@ class _OutputQueue:
         self._pending = []  # [kind, bytearray] pairs
         self._size = 0
         self._open = sources
+        self._aborted = False
+
+    def abort(self):
+        """Nothing more will be taken: release readers waiting for room."""
+        with self._cond:
+            self._aborted = True
+            self._cond.notify_all()
 
     def put(self, kind, data):
         with self._cond:
-            while self._size >= MAX_BUFFERED_OUTPUT:
+            while self._size >= MAX_BUFFERED_OUTPUT and not self._aborted:
                 self._cond.wait()
             if self._pending and self._pending[-1][0] == kind:
                 self._pending[-1][1] += data
@@ -141,6 +151,9 @@ class Child:
             self.outputs = {self.proc.stdout.fileno(): STDOUT, self.proc.stderr.fileno(): STDERR}
             self._stdin_fd = self.proc.stdin.fileno()
         self.pid = self.proc.pid
+        self._readers = []
+        self._outputs = None
+        self._closing = threading.Event()
 
     def write_stdin(self, data):
         view = memoryview(data)
@@ -168,10 +181,12 @@ class Child:
         Reader threads keep draining the child while this thread encrypts and
         sends, so a terminal's small buffer never leaves the child waiting.
         """
-        outputs = _OutputQueue(len(self.outputs))
+        outputs = self._outputs = _OutputQueue(len(self.outputs))
         for fd, kind in self.outputs.items():
-            threading.Thread(target=self._read_all, args=(fd, kind, outputs),
-                             name="ssh1d-read-%d" % self.pid, daemon=True).start()
+            reader = threading.Thread(target=self._read_all, args=(fd, kind, outputs),
+                                      name="ssh1d-read-%d" % self.pid, daemon=True)
+            self._readers.append(reader)
+            reader.start()
         exited = False
         while True:
             item = outputs.take(EXIT_POLL_SECONDS)
@@ -185,9 +200,15 @@ class Child:
                 exited = self.proc.poll() is not None
         return self.exit_status()
 
-    @staticmethod
-    def _read_all(fd, kind, outputs):
+    def _read_all(self, fd, kind, outputs):
+        # The descriptor is closed only after this loop has seen the closing
+        # flag, so its number can never be reused under a pending read.
         while True:
+            if not select.select([fd], [], [], EXIT_POLL_SECONDS)[0]:
+                if self._closing.is_set():
+                    outputs.close_one()
+                    return
+                continue
             try:
                 data = os.read(fd, READ_CHUNK)
             except OSError:  # EIO: every holder of the terminal has closed it
@@ -213,6 +234,9 @@ class Child:
                 self.proc.wait()
         self._signal_group(signal.SIGHUP)  # stragglers left in the group
 
+    def hangup(self):
+        self._signal_group(signal.SIGHUP)
+
     def _signal_group(self, sig):
         try:
             os.killpg(self.pid, sig)
@@ -220,6 +244,13 @@ class Child:
             pass
 
     def close(self):
+        self._closing.set()
+        if self._outputs is not None:
+            self._outputs.abort()
+        for reader in self._readers:
+            reader.join(READER_STOP_SECONDS)
+        if any(reader.is_alive() for reader in self._readers):
+            return  # leave the descriptors open rather than let a reader see a reused number
         if self.master is not None:
             os.close(self.master)
             self.master = None

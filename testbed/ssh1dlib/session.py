@@ -85,6 +85,8 @@ class Session:
 
     def stop(self):
         self.transport.shutdown()
+        if self.child is not None:
+            self.child.hangup()
 
     def _grace_expired(self):
         self.log("login grace time of %g s exceeded" % self.config.login_grace)
