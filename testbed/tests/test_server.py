@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """ssh1d as a process, driven by the package's own client."""
 import os
+import random
 import socket
 import threading
 import time
@@ -11,6 +12,7 @@ from harness import PASSWORD, USER, ServerProcess
 from ssh1dlib import wire
 from ssh1dlib.client import Client, ClientError
 from ssh1dlib.transport import ConnectionClosed
+from ssh1dlib.wire import ProtocolError
 
 
 def connect(server, cipher=wire.CIPHER_3DES):
@@ -200,6 +202,30 @@ class HostileClientTest(unittest.TestCase):
                 client.send(msg_type, payload)
                 self.assertEqual(client.read()[0], wire.MSG_DISCONNECT)
             self.server.wait_for_log(pattern)
+
+    def test_random_messages_in_every_phase(self):
+        rng = random.Random(1234)
+        for round_number in range(40):
+            phase = round_number % 4
+            with Client("127.0.0.1", self.server.port, timeout=10) as client:
+                try:
+                    client.identify()
+                    if phase == 0:
+                        client.read_public_keys()
+                    else:
+                        client.key_exchange(wire.CIPHER_BLOWFISH)
+                    if phase >= 2:
+                        client.login(USER, PASSWORD)
+                    if phase == 3:
+                        client.request_pty()
+                        client.send(wire.CMSG_EXEC_CMD, wire.string("cat"))
+                    for _ in range(20):
+                        payload = bytes(rng.randrange(256) for _ in range(rng.randrange(40)))
+                        client.send(rng.choice([rng.randrange(256), 4, 9, 10, 11, 13, 16, 38]), payload)
+                except (ConnectionClosed, ProtocolError):
+                    pass
+        time.sleep(0.5)
+        self.assertFalse([line for line in self.server.lines if "internal error" in line])
 
     def test_bad_terminal_and_command_fields(self):
         for msg_type, payload in ((wire.CMSG_REQUEST_PTY, wire.string("vt100\x1b[0m") + bytes(17)),
