@@ -3,6 +3,7 @@ import hmac
 import os
 import re
 import threading
+import time
 import traceback
 
 from . import rsakeys, wire
@@ -33,7 +34,7 @@ MIN_CLIENT_MAX_PACKET = 4096
 
 PROTOCOL_FLAGS = 0x2
 AUTHS_MASK = (1 << wire.AUTH_RSA) | (1 << wire.AUTH_PASSWORD)
-_TERM_NAME = re.compile(rb"^[A-Za-z0-9][A-Za-z0-9._+-]*$")
+_TERM_NAME = re.compile(rb"[A-Za-z0-9][A-Za-z0-9._+-]*")
 _CLIENT_VERSION = re.compile(rb"^SSH-(\d+)\.(\d+)-")
 _AUTH_TYPES = {wire.CMSG_AUTH_RHOSTS, wire.CMSG_AUTH_RSA, 35, 39, 42}
 
@@ -51,6 +52,7 @@ class Session:
         self.child = None
         self.pty = None
         self.early_stdin = bytearray()
+        self.early_eof = False
         self.data_chunk = DEFAULT_DATA_CHUNK
         self.finished = threading.Event()
         self._grace = threading.Timer(config.login_grace, self._grace_expired)
@@ -108,15 +110,20 @@ class Session:
 
     def _disconnect(self, reason):
         try:
-            self.transport.send_packet(wire.MSG_DISCONNECT, wire.string(reason))
+            self.transport.send_packet(wire.MSG_DISCONNECT, wire.string(os.fsencode(reason)))
         except (ConnectionClosed, HoldConnection):
             pass
 
     def _hold(self):
-        self.sock.settimeout(HOLD_SECONDS)
+        deadline = time.monotonic() + HOLD_SECONDS
         try:
-            while self.sock.recv(4096):
-                pass
+            while True:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return
+                self.sock.settimeout(left)
+                if not self.sock.recv(4096):
+                    return
         except OSError:
             pass
 
@@ -142,7 +149,7 @@ class Session:
         if not match or match.group(1) != b"1" or int(match.group(2)) < 5:
             self.transport.send_raw(b"Protocol major versions differ.\n")
             raise ConnectionClosed("unsupported client identification %r" % line[:80])
-        self.log("client is %s" % line.decode("latin-1"))
+        self.log("client is %r" % line.decode("latin-1"))
 
     def _key_exchange(self):
         server_key, host_key = self.keys.current(), self.keys.host
@@ -256,6 +263,7 @@ class Session:
             if self._early_message(msg_type, reader):
                 continue
             if msg_type == wire.CMSG_EOF:
+                self.early_eof = True
                 continue
             ok = False
             if msg_type == wire.CMSG_REQUEST_PTY:
@@ -273,7 +281,7 @@ class Session:
         term = reader.string(MAX_TERM_NAME)
         size = tuple(reader.uint32() for _ in range(4))
         reader.rest()  # terminal modes: the pty's defaults are kept
-        if not _TERM_NAME.match(term):
+        if not _TERM_NAME.fullmatch(term):
             raise ProtocolError("terminal type %r is malformed" % term[:MAX_TERM_NAME])
         if "refuse-pty" in self.faults:
             self.log("fault: refusing the pty request")
@@ -302,6 +310,8 @@ class Session:
         self._pump_thread.start()
         if self.early_stdin:
             self.child.write_stdin(bytes(self.early_stdin))
+        if self.early_eof:
+            self.child.close_stdin()
         while True:
             msg_type, reader = self.transport.read_packet()
             if msg_type == wire.CMSG_STDIN_DATA:

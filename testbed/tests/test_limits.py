@@ -51,8 +51,9 @@ class FieldLimitTest(unittest.TestCase):
     def test_terminal_name_length(self):
         client = self.logged_in()
         self.assertEqual(client.request_pty("x" * 64), wire.SMSG_SUCCESS)
-        client = self.logged_in()
-        self.assertEqual(client.request_pty("x" * 65), wire.MSG_DISCONNECT)
+        for bad in ("x" * 65, "vt100\n"):
+            client = self.logged_in()
+            self.assertEqual(client.request_pty(bad), wire.MSG_DISCONNECT)
 
     def test_input_before_the_shell_is_capped(self):
         client = self.logged_in()
