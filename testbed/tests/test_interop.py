@@ -77,6 +77,12 @@ class DebianClientTest(unittest.TestCase):
         self.assertEqual(result.returncode, 3)
         self.server.wait_for_log(r"started shell \(pid \d+\) on a pty")
 
+    def test_ignore_and_debug_packets_are_skipped(self):
+        with ServerProcess("--fault", "ignore-flood=7", host_key_bits=2048) as flooding:
+            args = client_command(self.folder, flooding.port, PASSWORD, [], ["echo through"])
+            result = subprocess.run(args, capture_output=True, env=self.env, timeout=CLIENT_SECONDS)
+        self.assertEqual((result.returncode, result.stdout), (0, b"through\n"))
+
     def test_wrong_password_is_refused(self):
         result = self.ssh("true", password="not the password")
         self.assertIn(b"Permission denied", result.stderr)
