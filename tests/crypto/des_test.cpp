@@ -98,15 +98,6 @@ TEST(Des, CbcChainsAcrossCallsAndBlocks) {
     EXPECT_EQ(0, std::memcmp(ivWhole, ivPieces, 8));
     EXPECT_EQ(0, std::memcmp(ivWhole, whole.data() + 56, 8));
 
-    uint8_t manualChain[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    for (int block = 0; block < 8; ++block) {
-        uint8_t in[8];
-        for (int i = 0; i < 8; ++i) in[i] = plain[8 * block + i] ^ manualChain[i];
-        uint8_t zero[8] = {};
-        desCbcEncrypt(schedule, zero, manualChain, in, 8);
-        EXPECT_EQ(0, std::memcmp(manualChain, whole.data() + 8 * block, 8)) << block;
-    }
-
     uint8_t ivBack[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     std::vector<uint8_t> back(64);
     desCbcDecrypt(schedule, ivBack, back.data(), whole.data(), 64);
@@ -141,71 +132,43 @@ TEST(TripleDes, EqualKeysGiveSingleDesCbcAcrossPackets) {
     }
 }
 
-// Not the single-chain EDE3 construction: with distinct keys and more than one
-// block, the three-chain output must differ from one chain of E-D-E per block.
-TEST(TripleDes, IsNotSingleChainEde) {
-    const auto key24 = patternBytes(24, 7);
-    auto triple = tripleKeyed(key24);
-    const auto plain = patternBytes(32, 8);
-    std::vector<uint8_t> ours(32);
-    tripleDesEncrypt(triple, ours.data(), plain.data(), 32);
-
-    const auto k1 = scheduleFor({key24.begin(), key24.begin() + 8});
-    const auto k2 = scheduleFor({key24.begin() + 8, key24.begin() + 16});
-    const auto k3 = scheduleFor({key24.begin() + 16, key24.end()});
-    uint8_t chain[8] = {};
-    std::vector<uint8_t> ede(32);
-    for (int b = 0; b < 4; ++b) {
-        uint8_t block[8];
-        for (int i = 0; i < 8; ++i) block[i] = plain[8 * b + i] ^ chain[i];
-        uint8_t z1[8] = {}, z2[8] = {}, z3[8] = {};
-        desCbcEncrypt(k1, z1, block, block, 8);
-        desCbcDecrypt(k2, z2, block, block, 8);
-        desCbcEncrypt(k3, z3, block, block, 8);
-        std::memcpy(chain, block, 8);
-        std::memcpy(ede.data() + 8 * b, block, 8);
-    }
-    EXPECT_EQ(0, std::memcmp(ours.data(), ede.data(), 8)) << "first block agrees from zero IVs";
-    EXPECT_NE(ours, ede);
-}
-
-TEST(TripleDes, PacketStreamRoundTripsAndNeverRepeats) {
+// A session in miniature: one sender and one receiver state, keyed once, the
+// sender working in place and a twin sender on separate buffers.
+TEST(TripleDes, PacketStreamRoundTripsInPlaceAndNeverRepeats) {
     const auto key24 = patternBytes(24, 3);
     auto sender = tripleKeyed(key24);
+    auto twin = tripleKeyed(key24);
     auto receiver = tripleKeyed(key24);
     const auto plain = patternBytes(48, 4);
     std::vector<uint8_t> previous;
     for (int packet = 0; packet < 6; ++packet) {
-        std::vector<uint8_t> wire(plain.size());
-        tripleDesEncrypt(sender, wire.data(), plain.data(), plain.size());
+        auto wire = plain;
+        tripleDesEncrypt(sender, wire.data(), wire.data(), wire.size());
+        std::vector<uint8_t> separate(plain.size());
+        tripleDesEncrypt(twin, separate.data(), plain.data(), plain.size());
+        EXPECT_EQ(wire, separate) << "packet " << packet;
         EXPECT_NE(wire, previous) << "chains must continue, packet " << packet;
         previous = wire;
         tripleDesDecrypt(receiver, wire.data(), wire.data(), wire.size());
         EXPECT_EQ(wire, plain) << "packet " << packet;
     }
+    const auto before = sender;
+    uint8_t untouched[8] = {9, 9, 9, 9, 9, 9, 9, 9};
+    tripleDesEncrypt(sender, untouched, untouched, 0);
+    tripleDesDecrypt(sender, untouched, untouched, 0);
+    EXPECT_EQ(0, std::memcmp(&before, &sender, sizeof before));
+    EXPECT_EQ(untouched[0], 9);
 }
 
-TEST(TripleDes, InPlaceEqualsSeparateBuffersAndEmptyChangesNothing) {
-    const auto key24 = patternBytes(24, 5);
-    auto separate = tripleKeyed(key24);
-    auto inPlace = tripleKeyed(key24);
-    const auto plain = patternBytes(40, 6);
-    std::vector<uint8_t> out(40);
-    tripleDesEncrypt(separate, out.data(), plain.data(), 40);
-    auto buffer = plain;
-    tripleDesEncrypt(inPlace, buffer.data(), buffer.data(), 40);
-    EXPECT_EQ(out, buffer);
-
-    const auto before = inPlace;
-    uint8_t untouched[8] = {9, 9, 9, 9, 9, 9, 9, 9};
-    tripleDesEncrypt(inPlace, untouched, untouched, 0);
-    tripleDesDecrypt(inPlace, untouched, untouched, 0);
-    EXPECT_EQ(0, std::memcmp(&before, &inPlace, sizeof before));
-    EXPECT_EQ(untouched[0], 9);
-
-    auto receiver = tripleKeyed(key24);
-    tripleDesDecrypt(receiver, out.data(), out.data(), 40);
-    EXPECT_EQ(out, plain);
+// Only whole blocks are processed; a ragged tail is neither read into the
+// chain nor overwritten.
+TEST(TripleDes, RaggedTailIsLeftAlone) {
+    auto state = tripleKeyed(patternBytes(24, 9));
+    auto data = patternBytes(13, 10);
+    const auto before = data;
+    tripleDesEncrypt(state, data.data(), data.data(), data.size());
+    EXPECT_NE(0, std::memcmp(data.data(), before.data(), 8));
+    EXPECT_EQ(0, std::memcmp(data.data() + 8, before.data() + 8, 5));
 }
 
 } // namespace
