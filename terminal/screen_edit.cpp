@@ -13,6 +13,24 @@ std::int32_t clamp64(std::int64_t value, std::int32_t low, std::int32_t high)
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, low, high));
 }
 
+// Length of the run of bytes stored as characters; memchr keeps the per-byte
+// cost of plain text low.
+std::size_t printableRun(const std::uint8_t* bytes, std::size_t limit, bool literal)
+{
+    std::size_t n = limit;
+    auto cut = [&](int value) {
+        if (const void* found = std::memchr(bytes, value, n)) {
+            n = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - bytes);
+        }
+    };
+    cut(0);
+    if (!literal) {
+        cut('\r');
+        cut('\n');
+    }
+    return n;
+}
+
 }  // namespace
 
 std::int32_t ScreenBuffer::resolveRow(std::int32_t row) const
@@ -98,18 +116,14 @@ void ScreenBuffer::print(const char* text, std::size_t length, bool literal)
             lineFeed();
             continue;
         }
-        std::size_t n = 0;
-        auto limit = std::min(length - p, static_cast<std::size_t>(room));
-        while (n < limit) {
-            std::uint8_t b = bytes[p + n];
-            if (b == 0 || (!literal && (b == '\n' || b == '\r'))) {
-                break;
-            }
-            ++n;
-        }
+        std::size_t n = printableRun(bytes + p, std::min(length - p, static_cast<std::size_t>(room)), literal);
         std::size_t at = cellIndex(cursorLine_, cursorColumn_);
         std::memcpy(charAt(at), bytes + p, n);
-        std::fill_n(attrAt(at), n, attribute);
+        if (attribute == 0) {
+            std::memset(attrAt(at), 0, n * sizeof(std::uint32_t));
+        } else {
+            std::fill_n(attrAt(at), n, attribute);
+        }
         cursorColumn_ += static_cast<std::int32_t>(n);
         furthest = std::max(furthest, cursorColumn_);
         p += n;

@@ -1,0 +1,16 @@
+// Deterministic, realistic terminal output for the benchmarks.
+#pragma once
+
+#include <string>
+
+namespace kestrel::bench {
+
+enum class StreamKind { Log, Listing, Editor };
+
+const char* streamName(StreamKind kind);
+
+// About `bytes` bytes of output of the given kind (always whole lines or
+// whole screen updates, so the stream ends at a sequence boundary).
+std::string makeStream(StreamKind kind, std::size_t bytes);
+
+}  // namespace kestrel::bench
