@@ -13,7 +13,7 @@ struct BlowfishState {
     uint8_t iv[8];
 };
 
-// keyLength must be at least 1; the key is used cyclically.
+// The key is used cyclically; a keyLength of 0 acts as a key of zero bytes.
 void blowfishSetKey(BlowfishState& state, const uint8_t* key, uint16_t keyLength);
 void blowfishEncryptBlock(const BlowfishState& state, uint32_t& left, uint32_t& right);
 void blowfishDecryptBlock(const BlowfishState& state, uint32_t& left, uint32_t& right);

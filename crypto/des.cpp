@@ -67,8 +67,9 @@ constexpr bool exchangesMatchPermutation() {
 }
 static_assert(exchangesMatchPermutation());
 
-// The round is bound by latency, so the eight lookups are combined as a tree,
-// not a chain. The compiler flattens a tree of one operator back into a chain;
+// The eight lookups are combined as a tree, not a chain, so that their results
+// need not be folded in one after another. The compiler flattens a tree of one
+// operator back into a chain;
 // mixing operators keeps it, and since each S-box feeds its own four output
 // bits (see spTablesAreDisjoint), |, + and ^ all give the same word here.
 [[gnu::always_inline]] inline uint32_t feistel(uint32_t right, const uint32_t* roundKey) {

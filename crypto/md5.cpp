@@ -12,10 +12,9 @@ constexpr uint32_t MD5_BLOCK_BYTES = 64;
 // Where the 64-bit message length goes in the final block.
 constexpr uint32_t MD5_LENGTH_OFFSET = 56;
 
-// The four round mixers, in forms that need one operation fewer than the
-// textbook ones and give the same bits.
+// Round mixers F, H and I (G is folded into stepG below); F in a form that
+// needs one operation fewer than the textbook one and gives the same bits.
 inline uint32_t mixF(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
-inline uint32_t mixG(uint32_t x, uint32_t y, uint32_t z) { return y ^ (z & (x ^ y)); }
 inline uint32_t mixH(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 inline uint32_t mixI(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
@@ -24,6 +23,12 @@ inline uint32_t rotl(uint32_t v, int s) { return (v << s) | (v >> (32 - s)); }
 template <uint32_t (*Mix)(uint32_t, uint32_t, uint32_t)>
 inline void step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t wordPlusConstant, int s) {
     a = b + rotl(a + Mix(b, c, d) + wordPlusConstant, s);
+}
+
+// G's two terms select disjoint bits, so they may be added one at a time; the
+// term without b (the word just computed) is then ready before b is.
+inline void stepG(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t wordPlusConstant, int s) {
+    a = b + rotl(a + wordPlusConstant + (c & ~d) + (b & d), s);
 }
 
 } // namespace
@@ -54,22 +59,22 @@ void md5Transform(uint32_t state[4], const uint8_t block[64]) {
     step<mixF>(d, a, b, c, x[13] + 0xFD987193u, 12);
     step<mixF>(c, d, a, b, x[14] + 0xA679438Eu, 17);
     step<mixF>(b, c, d, a, x[15] + 0x49B40821u, 22);
-    step<mixG>(a, b, c, d, x[1] + 0xF61E2562u, 5);
-    step<mixG>(d, a, b, c, x[6] + 0xC040B340u, 9);
-    step<mixG>(c, d, a, b, x[11] + 0x265E5A51u, 14);
-    step<mixG>(b, c, d, a, x[0] + 0xE9B6C7AAu, 20);
-    step<mixG>(a, b, c, d, x[5] + 0xD62F105Du, 5);
-    step<mixG>(d, a, b, c, x[10] + 0x02441453u, 9);
-    step<mixG>(c, d, a, b, x[15] + 0xD8A1E681u, 14);
-    step<mixG>(b, c, d, a, x[4] + 0xE7D3FBC8u, 20);
-    step<mixG>(a, b, c, d, x[9] + 0x21E1CDE6u, 5);
-    step<mixG>(d, a, b, c, x[14] + 0xC33707D6u, 9);
-    step<mixG>(c, d, a, b, x[3] + 0xF4D50D87u, 14);
-    step<mixG>(b, c, d, a, x[8] + 0x455A14EDu, 20);
-    step<mixG>(a, b, c, d, x[13] + 0xA9E3E905u, 5);
-    step<mixG>(d, a, b, c, x[2] + 0xFCEFA3F8u, 9);
-    step<mixG>(c, d, a, b, x[7] + 0x676F02D9u, 14);
-    step<mixG>(b, c, d, a, x[12] + 0x8D2A4C8Au, 20);
+    stepG(a, b, c, d, x[1] + 0xF61E2562u, 5);
+    stepG(d, a, b, c, x[6] + 0xC040B340u, 9);
+    stepG(c, d, a, b, x[11] + 0x265E5A51u, 14);
+    stepG(b, c, d, a, x[0] + 0xE9B6C7AAu, 20);
+    stepG(a, b, c, d, x[5] + 0xD62F105Du, 5);
+    stepG(d, a, b, c, x[10] + 0x02441453u, 9);
+    stepG(c, d, a, b, x[15] + 0xD8A1E681u, 14);
+    stepG(b, c, d, a, x[4] + 0xE7D3FBC8u, 20);
+    stepG(a, b, c, d, x[9] + 0x21E1CDE6u, 5);
+    stepG(d, a, b, c, x[14] + 0xC33707D6u, 9);
+    stepG(c, d, a, b, x[3] + 0xF4D50D87u, 14);
+    stepG(b, c, d, a, x[8] + 0x455A14EDu, 20);
+    stepG(a, b, c, d, x[13] + 0xA9E3E905u, 5);
+    stepG(d, a, b, c, x[2] + 0xFCEFA3F8u, 9);
+    stepG(c, d, a, b, x[7] + 0x676F02D9u, 14);
+    stepG(b, c, d, a, x[12] + 0x8D2A4C8Au, 20);
     step<mixH>(a, b, c, d, x[5] + 0xFFFA3942u, 4);
     step<mixH>(d, a, b, c, x[8] + 0x8771F681u, 11);
     step<mixH>(c, d, a, b, x[11] + 0x6D9D6122u, 16);
