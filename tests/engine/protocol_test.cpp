@@ -241,9 +241,10 @@ TEST_F(ProtocolTest, PublicKeyMessageThatCannotBeReadEndsTheSession) {
 TEST_F(ProtocolTest, SessionIsNotDestroyedUnderItsWorker) {
     start();
     server.sendLine("SSH-1.5-scripted\n");
-    // The worker now waits for the public-key message.
-    while (!state->workerRunning.load())
+    // Once the challenge is taken the worker waits for the public-key message.
+    while (!status.contains("Server challenge received\n"))
         std::this_thread::yield();
+    EXPECT_TRUE(state->workerRunning.load());
     EXPECT_FALSE(destroySession(state));
     interruptSession(*state);
     EXPECT_EQ(finish(), END_KEY_EXCHANGE);
