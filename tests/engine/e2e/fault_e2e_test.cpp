@@ -22,6 +22,9 @@ struct FaultCase {
     bool interrupted;      // the server goes silent; the test plays the user's disconnect
 };
 
+// gtest would otherwise print the padding bytes too.
+void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.fault; }
+
 class FaultTest : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultTest, EndsWithItsStatusLine) {

@@ -30,6 +30,9 @@ struct CipherCase {
     const char* selected;
 };
 
+// gtest would otherwise print the padding bytes too.
+void PrintTo(const CipherCase& c, std::ostream* out) { *out << c.cipher; }
+
 class FullSessionTest : public ::testing::TestWithParam<CipherCase> {};
 
 TEST_P(FullSessionTest, ShellRunsACommandAndExits) {
