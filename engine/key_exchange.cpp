@@ -109,6 +109,10 @@ bool rsaPublicEncrypt(mpz_t result, const mpz_t input, const RsaPublicKey& key, 
     std::size_t keyLength = (std::size_t(key.bits) + 7) / 8;
     if (!sizeUsable(key.bits) || keyLength < inLength + RSA_PADDING_OVERHEAD)
         return false;
+    // The real modulus and exponent bound the cost of the arithmetic; a
+    // server's word for the size does not.
+    if (mpz_sizeinbase(key.modulus, 2) > RSA_MAX_BITS || mpz_cmp(key.exponent, key.modulus) >= 0)
+        return false;
     mpz_t block;
     mpz_init_set_ui(block, 2);
     for (std::size_t i = 2; i < keyLength - inLength - 1; ++i) {

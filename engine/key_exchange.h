@@ -34,7 +34,8 @@ void computeSessionId(uint8_t destination[16], const uint8_t cookie[8], uint32_t
                       const mpz_t hostModulus, uint32_t serverBits, const mpz_t serverModulus);
 void integerToBytes(uint8_t* destination, std::size_t count, const mpz_t value);
 // False when the key cannot take the input: its announced byte length leaves
-// no room for the padding, or the padded block is not below the modulus.
+// no room for the padding, the padded block is not below the modulus, the
+// modulus is larger than RSA_MAX_BITS or the exponent is not below it.
 bool rsaPublicEncrypt(mpz_t result, const mpz_t input, const RsaPublicKey& key, RandomPool& pool);
 
 // Overwrites the limbs of a value that held key material.

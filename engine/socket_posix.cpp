@@ -19,8 +19,8 @@ namespace platform {
 namespace {
 
 bool resolve(const char* host, in_addr& address) {
-    // Dotted addresses are converted, not looked up; a leading "0" goes to the
-    // resolver as the original did.
+    // Text starting with 1-9 is a dotted address and is converted, not looked
+    // up; a leading "0" or a letter goes to the resolver.
     if (host[0] >= '1' && host[0] <= '9')
         return inet_pton(AF_INET, host, &address) == 1;
     addrinfo hints{};

@@ -47,8 +47,8 @@ TEST(CipherChoiceTest, NoneIsSentOnlyWhenTheUserChoseIt) {
     EXPECT_EQ(none.lines,
               std::string(ATTEMPT) + "NONE'...\nNo cipher selected. Encryption disabled.\n");
 
-    // The old reading of mask 2 (bit 1, no cipher of ours) selected 3DES;
-    // now nothing is offered, yet the session still gets Triple-DES.
+    // Mask 0 offers nothing this client speaks, yet a user who asked for a
+    // cipher never ends up without one.
     for (uint8_t preference : {3, 6}) {
         Choice choice = choose(preference, 0);
         EXPECT_EQ(choice.sent, 3) << int(preference);

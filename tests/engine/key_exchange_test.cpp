@@ -124,6 +124,14 @@ TEST_F(KeyExchangeTest, KeysThatCannotCarryTheInputAreRefused) {
     // Announced larger than the real modulus: the block would not fit below it.
     setKey(key, *small, 1024);
     EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, key, *pool));
+    // An exponent as large as the modulus (the cost of powm grows with it).
+    setKey(key, *large);
+    mpz_set(key.exponent, key.modulus);
+    EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, key, *pool));
+    // A modulus far larger than any announced size would be as costly.
+    mpz_set_ui(key.exponent, 3);
+    mpz_ui_pow_ui(key.modulus, 2, RSA_MAX_BITS + 8);
+    EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, key, *pool));
     // A zero modulus (and zero size) must not reach the arithmetic.
     RsaPublicKey empty;
     EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, empty, *pool));
