@@ -7,6 +7,9 @@
 // lines (the last, the spare line, always empty) read by the view through
 // characters()/attributes(): cell (line n, column c) is element
 // (n-1)*columns + (c-1) of both. The live screen is lines screenTop..screenBottom.
+// Both pointers may move within their allocation after any edit (the storage
+// slides instead of being copied), so read them afresh for every paint; they
+// stay valid, wherever they point, until the next resize or releaseStorage.
 //
 // Locking: see terminal_lock.h. resize, setScrollbackLines and releaseStorage
 // lock internally; the editing operations expect the caller (the parser) to

@@ -25,7 +25,8 @@ public:
     //   MSG_SEND_TO_HOST      pointer to zero-terminated bytes, their length
     //   MSG_SCROLLBACK_MOVED  new screenTop, 0
     // The call must not return before the view has handled the change: the
-    // buffer may change again as soon as it returns.
+    // buffer may change again as soon as it returns, and the bytes of
+    // MSG_SEND_TO_HOST are valid only during the call.
     virtual void notify(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
 
     // The platform's default beep.

@@ -42,6 +42,7 @@ std::int32_t accumulate(std::int32_t value, std::uint8_t digit)
 
 void TerminalParser::attach(ScreenBuffer& screen)
 {
+    std::lock_guard<TerminalLock> guard(screen.lock());
     screen_ = &screen;
     pendingLength_ = 0;
     pending_[0] = 0;
@@ -50,7 +51,9 @@ void TerminalParser::attach(ScreenBuffer& screen)
 
 int TerminalParser::feedText(const char* text)
 {
-    feedBytes(text, std::strlen(text));
+    if (text != nullptr) {
+        feedBytes(text, std::strlen(text));
+    }
     return 0;
 }
 

@@ -28,23 +28,6 @@ TEST(Splitting, EverySplitPointGivesTheWholeStreamsDump)
     }
 }
 
-TEST(Splitting, EveryPairOfSplitPointsGivesTheWholeStreamsDump)
-{
-    const std::string stream = MIXED.substr(0, 90);
-    Terminal whole(20, 6, 3);
-    whole.feed(stream);
-    const std::string expected = whole.dump();
-    for (std::size_t a = 0; a <= stream.size(); ++a) {
-        for (std::size_t b = a; b <= stream.size(); ++b) {
-            Terminal split(20, 6, 3);
-            split.feed(stream.substr(0, a));
-            split.feed(stream.substr(a, b - a));
-            split.feed(stream.substr(b));
-            ASSERT_EQ(split.dump(), expected) << "cuts at " << a << " and " << b;
-        }
-    }
-}
-
 TEST(Splitting, ReplyIsSentOnceWhenTheRequestIsCut)
 {
     Terminal t(20, 6, 3);
