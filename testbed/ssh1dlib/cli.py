@@ -87,7 +87,12 @@ def parse_args(argv):
 
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
-    host = rsakeys.load_or_create(os.path.join(args.state_dir, "host_key"), args.host_key_bits, log)
+    try:
+        host = rsakeys.load_or_create(os.path.join(args.state_dir, "host_key"),
+                                      args.host_key_bits, log)
+    except (OSError, ValueError) as exc:
+        log("cannot use the host key: %s" % exc)
+        return 2
     log("host key %d bits, fingerprint %s" % (host.bits, host.fingerprint()))
     server_bits = args.server_key_bits
     if "close-keys" in args.faults:

@@ -4,6 +4,7 @@ import hashlib
 import json
 import os
 import secrets
+import tempfile
 
 from Cryptodome.Util.number import getPrime, inverse
 
@@ -87,7 +88,12 @@ def load_or_create(path, bits, log):
     """The persistent host key; made once, then reused whatever `bits` says."""
     try:
         with open(path) as handle:
-            key = RsaKey.from_json(handle.read())
+            text = handle.read()
+        try:
+            key = RsaKey.from_json(text)
+        except (ValueError, KeyError, TypeError) as exc:
+            raise ValueError("host key file %s is damaged (%s); move it away to make a new one"
+                             % (path, exc)) from None
         if key.bits != bits:
             log("host key %s has %d bits (not %d); keeping it" % (path, key.bits, bits))
         return key
@@ -95,9 +101,12 @@ def load_or_create(path, bits, log):
         pass
     log("generating a %d-bit host key into %s" % (bits, path))
     key = generate(bits)
-    os.makedirs(os.path.dirname(path) or ".", mode=0o700, exist_ok=True)
-    tmp = path + ".tmp"
-    fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    folder = os.path.dirname(path) or "."
+    os.makedirs(folder, mode=0o700, exist_ok=True)
+    # A private temporary name per writer: two servers starting together on
+    # a fresh folder must not interleave their writes; the last rename wins
+    # whole, and each keeps the key it generated for this run.
+    fd, tmp = tempfile.mkstemp(dir=folder, prefix=".host_key.")
     with os.fdopen(fd, "w") as handle:
         handle.write(key.to_json())
     os.replace(tmp, path)

@@ -195,6 +195,10 @@ class RsaTest(unittest.TestCase):
             self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
             again = rsakeys.load_or_create(path, 2048, lambda _: None)
             self.assertEqual((again.n, again.d), (first.n, first.d))
+            with open(path, "w") as handle:
+                handle.write('{"n": "0x')
+            with self.assertRaisesRegex(ValueError, "damaged"):
+                rsakeys.load_or_create(path, 1024, lambda _: None)
 
 
 class FaultOptionTest(unittest.TestCase):
