@@ -220,13 +220,6 @@ TEST_F(ProtocolTest, WrongFirstEncryptedPacketCannotBeDecrypted) {
     EXPECT_TRUE(status.contains("ERROR - CANNOT DECRYPT PACKET\n"));
 }
 
-TEST_F(ProtocolTest, HandshakeFailuresEndWithTheirStatusLines) {
-    start();
-    server.sendLine("XSH-1.5-broken\n");
-    EXPECT_EQ(finish(), END_BAD_CHALLENGE);
-    EXPECT_TRUE(status.contains("ERROR - Unrecognized SSH challenge\n"));
-}
-
 TEST_F(ProtocolTest, PublicKeyMessageThatCannotBeReadEndsTheSession) {
     start();
     server.sendLine("SSH-1.5-scripted\n");

@@ -66,23 +66,6 @@ TEST_F(RandomPoolTest, NoiseWrapsWithOneStir) {
     EXPECT_EQ(pool->getPosition, POOL_FIRST_OUTPUT);
 }
 
-TEST_F(RandomPoolTest, StirIsDeterministicAndMixesEveryByte) {
-    std::memset(pool.get(), 0, sizeof(RandomPool));
-    RandomPool twin = *pool;
-    pool->state[1023] = 1;
-    twin.state[1023] = 1;
-    poolStir(*pool);
-    poolStir(twin);
-    EXPECT_EQ(std::memcmp(pool->state, twin.state, POOL_SIZE), 0);
-    RandomPool other = {};
-    other.state[1023] = 2;
-    poolStir(other);
-    int same = 0;
-    for (std::size_t i = 0; i < POOL_SIZE; ++i)
-        same += pool->state[i] == other.state[i];
-    EXPECT_LT(same, 32); // one input bit changes nearly every byte
-}
-
 TEST_F(RandomPoolTest, MissingSeedFileIsCreatedAndReplacedBySave) {
     poolInit(*pool, seedName.c_str());
     std::vector<uint8_t> first = test::readFile(seedName);

@@ -58,16 +58,6 @@ TEST(PacketBufferTest, GetsDecodeAsTheProtocolSays) {
     EXPECT_FALSE(buffer.failed());
 }
 
-TEST(PacketBufferTest, MpintRoundTripsLargeValues) {
-    PacketBuffer buffer;
-    Mpz in, out;
-    mpz_set_str(in.value, "123456789abcdef0fedcba9876543210deadbeef", 16);
-    ASSERT_TRUE(buffer.putMpint(in.value));
-    buffer.advance(-std::ptrdiff_t(buffer.length()));
-    ASSERT_TRUE(buffer.getMpint(out.value));
-    EXPECT_EQ(mpz_cmp(in.value, out.value), 0);
-}
-
 TEST(PacketBufferTest, GetsNeverReadPastTheData) {
     PacketBuffer buffer;
     // String length far past the end: refused before any allocation.
