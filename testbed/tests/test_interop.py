@@ -77,11 +77,20 @@ class DebianClientTest(unittest.TestCase):
         self.assertEqual(result.returncode, 3)
         self.server.wait_for_log(r"started shell \(pid \d+\) on a pty")
 
-    def test_ignore_and_debug_packets_are_skipped(self):
-        with ServerProcess("--fault", "ignore-flood=7", host_key_bits=2048) as flooding:
-            args = client_command(self.folder, flooding.port, PASSWORD, [], ["echo through"])
-            result = subprocess.run(args, capture_output=True, env=self.env, timeout=CLIENT_SECONDS)
+    def with_fault(self, fault):
+        with ServerProcess("--fault", fault, host_key_bits=2048) as faulty:
+            args = client_command(self.folder, faulty.port, PASSWORD, [], ["echo through"])
+            return subprocess.run(args, capture_output=True, env=self.env, timeout=CLIENT_SECONDS)
+
+    def test_faults_as_the_client_sees_them(self):
+        result = self.with_fault("ignore-flood=7")
         self.assertEqual((result.returncode, result.stdout), (0, b"through\n"))
+        result = self.with_fault("bad-crc")
+        self.assertIn(b"Corrupted check bytes on input", result.stderr)
+        self.assertNotEqual(result.returncode, 0)
+        result = self.with_fault("disconnect-after-user=Closed for maintenance")
+        self.assertIn(b"Received disconnect from 127.0.0.1 port", result.stderr)
+        self.assertIn(b"Closed for maintenance", result.stderr)
 
     def test_wrong_password_is_refused(self):
         result = self.ssh("true", password="not the password")
