@@ -98,8 +98,8 @@ def main(argv=None):
     if "close-keys" in args.faults:
         server_bits = host.bits - 8
         log("fault: server key of %d bits, too close to the host key" % server_bits)
-    elif server_bits + rsakeys.MIN_KEY_BITS_GAP > host.bits or server_bits < 512:
-        log("server key must have at least 512 bits and %d fewer than the host key"
+    elif server_bits + rsakeys.MIN_KEY_BITS_GAP > host.bits or server_bits < 512 or server_bits % 2:
+        log("server key must have an even number of bits, at least 512 and %d fewer than the host key"
             % rsakeys.MIN_KEY_BITS_GAP)
         return 2
     config = Config(user=args.user, password=args.password, shell=args.shell,
