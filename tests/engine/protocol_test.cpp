@@ -150,6 +150,8 @@ TEST_F(ProtocolTest, TypeAheadAndResizeWaitForTheShell) {
     start();
     server.handshake(*serverKey, *hostKey);
     sendStdinData(*state, "ls");
+    // More type-ahead than the queue holds is dropped, not buffered without end.
+    sendStdinData(*state, std::string(PENDING_INPUT_LIMIT, 'x').c_str());
     sendStdinData(*state, "\r");
     host.setGeometry({40, 120, 960, 800});
     sendWindowSize(*state);

@@ -41,6 +41,11 @@ TEST(PacketBufferTest, PutsEncodeAsTheProtocolSays) {
     EXPECT_TRUE(buffer.putMpint(zero.value));
     EXPECT_EQ(tail(buffer, 0), (Bytes{0, 0, 0, 1, 0, 0, 0, 0, 0x00, 0x08, 0xFF, 0x00, 0x09, 0x01,
                                       0x00, 0x00, 0x01, 0x00}));
+    // The bit count is 16 bits wide; a larger value is refused, not wrapped.
+    Mpz huge;
+    mpz_setbit(huge.value, MPINT_MAX_BITS);
+    EXPECT_FALSE(buffer.putMpint(huge.value));
+    EXPECT_EQ(buffer.length(), 18u);
 }
 
 TEST(PacketBufferTest, GetsDecodeAsTheProtocolSays) {
