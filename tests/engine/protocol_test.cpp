@@ -245,5 +245,23 @@ TEST_F(ProtocolTest, SessionIsNotDestroyedUnderItsWorker) {
     EXPECT_EQ(finish(), END_KEY_EXCHANGE);
 }
 
+TEST(SessionTeardownTest, DestroyClosesTheSharedConnectionOnce) {
+    test::SocketPair pair;
+    FixedSessionHost host{"alice", "secret", false, {24, 80, 0, 0}};
+    auto* state = new SessionState(std::make_unique<Transport>(pair.client), CIPHER_NONE, host);
+    // Without a cipher transport (the key exchange never finished).
+    ASSERT_TRUE(destroySession(state));
+    char byte;
+    EXPECT_EQ(SocketStream(pair.server).receiveExactly(&byte, 1), -1); // the peer sees the end
+
+    // With both transports on one handle, only the plain one closes it.
+    test::SocketPair second;
+    state = new SessionState(std::make_unique<Transport>(second.client), CIPHER_NONE, host);
+    state->cipherTransport = std::make_unique<NullCipherTransport>(*state->plainTransport, state->contexts);
+    ASSERT_TRUE(destroySession(state));
+    EXPECT_EQ(SocketStream(second.server).receiveExactly(&byte, 1), -1);
+    pair.client = second.client = SOCKET_CLOSED; // already closed by the session
+}
+
 } // namespace
 } // namespace kestrel
