@@ -2,13 +2,15 @@
 """Checks of the server's building blocks against independent references."""
 import os
 import stat
+import sys
 import tempfile
 import unittest
 
-import harness  # noqa: F401  pylint: disable=unused-import
 from Cryptodome.Cipher import DES, Blowfish
 
-from ssh1dlib import ciphers, rsakeys, wire
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+from ssh1dlib import ciphers, rsakeys, wire  # noqa: E402
 from ssh1dlib.faults import FaultError, Faults
 from ssh1dlib.transport import Transport
 
