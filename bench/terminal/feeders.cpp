@@ -18,9 +18,12 @@ struct NullView : TerminalObserver {
 
 class KestrelFeeder : public Feeder {
 public:
-    explicit KestrelFeeder(int scrollback)
+    KestrelFeeder(int scrollback, bool plainStorage)
     {
         parser_.attach(screen_);
+        if (plainStorage) {
+            screen_.setStorageMode(ScreenBuffer::StorageMode::Plain);
+        }
         screen_.setScrollbackLines(scrollback);
         screen_.resize(80, 24, 640, 480, &view_);
     }
@@ -71,9 +74,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Feeder> makeKestrelFeeder(int scrollback)
+std::unique_ptr<Feeder> makeKestrelFeeder(int scrollback, bool plainStorage)
 {
-    return std::make_unique<KestrelFeeder>(scrollback);
+    return std::make_unique<KestrelFeeder>(scrollback, plainStorage);
 }
 
 std::unique_ptr<Feeder> makeVtermFeeder(int scrollback)

@@ -21,8 +21,9 @@ public:
     }
 };
 
-// 80x24 with the given scroll-back lines.
-std::unique_ptr<Feeder> makeKestrelFeeder(int scrollback);
+// 80x24 with the given scroll-back lines. plainStorage moves the whole
+// storage on every line feed at the bottom, for comparison.
+std::unique_ptr<Feeder> makeKestrelFeeder(int scrollback, bool plainStorage = false);
 std::unique_ptr<Feeder> makeVtermFeeder(int scrollback);
 
 }  // namespace kestrel::bench

@@ -33,8 +33,24 @@ void run(benchmark::State& state, bool kestrel, StreamKind kind)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes.size()));
 }
 
+void runPlain(benchmark::State& state, StreamKind kind)
+{
+    const std::string& bytes = stream(kind);
+    auto feeder = makeKestrelFeeder(static_cast<int>(state.range(0)), true);
+    for (auto _ : state) {
+        feeder->feedStream(bytes);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes.size()));
+}
+
 void registerAll()
 {
+    // What the sliding storage saves: the same screen moving its whole
+    // storage on every line feed at the bottom.
+    benchmark::RegisterBenchmark("kestrel-plain-storage/log", [](benchmark::State& s) { runPlain(s, StreamKind::Log); })
+        ->Arg(100)
+        ->Arg(500)
+        ->Unit(benchmark::kMillisecond);
     for (StreamKind kind : {StreamKind::Log, StreamKind::Listing, StreamKind::Editor}) {
         for (bool kestrel : {true, false}) {
             std::string name = std::string(kestrel ? "kestrel/" : "libvterm/") + streamName(kind);
