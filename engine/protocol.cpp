@@ -66,7 +66,6 @@ bool readIdentification(SessionState& state) {
     std::string line;
     bool whole = state.plainTransport->stream().readLine(line);
     if (!whole || line.compare(0, 4, "SSH-") != 0) {
-        secureZero(line.data(), line.size());
         logStatus("ERROR - Unrecognized SSH challenge\n");
         return false;
     }
