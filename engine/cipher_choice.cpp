@@ -68,7 +68,12 @@ uint8_t chooseCipher(SessionState&, uint8_t candidate, uint32_t mask) {
     while (current != nullptr) {
         logStatus("Attempting cipher type '");
         logStatus(current->attempt);
-        if (offered(mask, current->wire)) {
+        // 3DESCBC after a refused 3DES is taken all the same: every server
+        // must speak Triple-DES, so a Triple-DES preference never ends in
+        // another cipher.
+        bool tripleDesAgain =
+            current->number == CANDIDATE_3DESCBC && (tried & triedBit(CANDIDATE_3DES)) != 0;
+        if (offered(mask, current->wire) || tripleDesAgain) {
             logStatus(current->selected);
             return current->wire;
         }

@@ -176,7 +176,9 @@ bool completeKeyExchange(SessionState& state, PacketBuffer& buffer, const RsaPub
     for (std::size_t i = 0; i < SESSION_ID_SIZE; ++i)
         mixed[i] ^= state.sessionId[i];
     mpz_t k;
-    mpz_init(k);
+    // Room for the largest result up front: a reallocation during the
+    // encryptions would free the limbs holding the session key unzeroed.
+    mpz_init2(k, RSA_MAX_BITS + 2 * GMP_NUMB_BITS);
     mpz_import(k, sizeof mixed, 1, 1, 1, 0, mixed);
     secureZero(mixed, sizeof mixed);
 

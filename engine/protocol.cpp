@@ -76,8 +76,10 @@ bool readIdentification(SessionState& state) {
 }
 
 SessionEnd exchangeKeys(SessionState& state, PacketBuffer& buffer) {
+    // Whatever the type, the packet is parsed as the public-key message; only
+    // a packet that could not be read at all ends the session here.
     int type = state.plainTransport->readPacket(buffer);
-    if (type != MSG_SMSG_PUBLIC_KEY) {
+    if (type < 0) {
         logStatus("ERROR - Cannot read server public key\n");
         return END_KEY_EXCHANGE;
     }
@@ -127,17 +129,22 @@ SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
     return END_SERVER_EXIT;
 }
 
-void requestTerminal(SessionState& state, PacketBuffer& buffer) {
+// A refused pty is only a warning; a reply that fails its check is not a
+// refusal but a broken stream, and ends the session.
+bool requestTerminal(SessionState& state, PacketBuffer& buffer) {
     TerminalGeometry size = state.host.geometry();
     buffer.beginPacket(MSG_CMSG_REQUEST_PTY);
     buffer.putString(state.host.useVt52() ? "vt52" : "vt100");
     putWindowSize(buffer, size);
     buffer.putByte(0); // end of the terminal-mode list
     sendPacket(state, *state.cipherTransport, buffer);
-    if (state.cipherTransport->readPacket(buffer) == MSG_SMSG_SUCCESS)
-        logStatus("PTTY Allocated\n");
-    else
-        logStatus("Warning - PTTY not Allocated\n");
+    int reply = state.cipherTransport->readPacket(buffer);
+    if (reply == READ_CORRUPT) {
+        logStatus(TEXT_CANNOT_DECRYPT);
+        return false;
+    }
+    logStatus(reply == MSG_SMSG_SUCCESS ? "PTTY Allocated\n" : "Warning - PTTY not Allocated\n");
+    return true;
 }
 
 // The shell request and whatever the user typed while the handshake ran,
@@ -197,7 +204,8 @@ SessionEnd runSteps(SessionState& state, PacketBuffer& buffer) {
     end = authenticate(state, buffer);
     if (end != END_SERVER_EXIT)
         return end;
-    requestTerminal(state, buffer);
+    if (!requestTerminal(state, buffer))
+        return END_CANNOT_DECRYPT;
     startShell(state, buffer);
     return interact(state, buffer);
 }
@@ -215,7 +223,7 @@ SessionEnd runSession(SessionState& state) {
 void sendStdinData(SessionState& state, const char* text) {
     std::size_t length = std::strlen(text);
     std::lock_guard<std::mutex> hold(state.sendLock);
-    if (!state.cipherTransport || length == 0)
+    if (!state.cipherTransport)
         return;
     if (!state.shellStarted) {
         // The server takes no data before the shell; dropping it would lose

@@ -21,8 +21,15 @@ namespace {
 bool resolve(const char* host, in_addr& address) {
     // Text starting with 1-9 is a dotted address and is converted, not looked
     // up; a leading "0" or a letter goes to the resolver.
-    if (host[0] >= '1' && host[0] <= '9')
-        return inet_pton(AF_INET, host, &address) == 1;
+    if (host[0] >= '1' && host[0] <= '9') {
+        // inet_addr, as on Winsock, so that short forms such as "127.1" mean
+        // the same address on every platform.
+        in_addr_t value = inet_addr(host);
+        if (value == INADDR_NONE)
+            return false;
+        address.s_addr = value;
+        return true;
+    }
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;

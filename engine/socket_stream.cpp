@@ -60,8 +60,7 @@ long SocketStream::receiveExactly(void* destination, std::size_t count) {
 
 bool SocketStream::readLine(std::string& line) {
     line.clear();
-    // The terminator must fit the buffer too.
-    while (line.size() < LINE_BUFFER_SIZE - 1) {
+    while (line.size() < LINE_BUFFER_SIZE) {
         char byte = 0;
         if (receiveExactly(&byte, 1) != 1)
             return false;

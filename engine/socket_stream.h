@@ -12,7 +12,7 @@ using SocketHandle = std::intptr_t;
 constexpr SocketHandle SOCKET_CLOSED = -1;
 
 // The identification line is the only text read byte by byte; a server that
-// sends more than this before "\n" is not speaking the protocol.
+// sends more than this (the "\n" included) is not speaking the protocol.
 constexpr std::size_t LINE_BUFFER_SIZE = 500;
 
 class SocketStream {

@@ -19,9 +19,10 @@ public:
     void sendLine(const char* line) { transport_.stream().writeText(line); }
     bool readLine(std::string& line) { return transport_.stream().readLine(line); }
 
-    void sendPublicKey(const test::RsaKeyPair& server, const test::RsaKeyPair& host) {
+    void sendPublicKey(const test::RsaKeyPair& server, const test::RsaKeyPair& host,
+                       uint8_t type = MSG_SMSG_PUBLIC_KEY) {
         PacketBuffer message;
-        message.beginPacket(MSG_SMSG_PUBLIC_KEY);
+        message.beginPacket(type);
         message.append("COOKIE!!", 8);
         for (const test::RsaKeyPair* key : {&server, &host}) {
             message.putUint32(key->bits);
@@ -167,7 +168,12 @@ TEST_F(ProtocolTest, TypeAheadAndResizeWaitForTheShell) {
     EXPECT_EQ(server.last().getUint32(), 120u);
     server.expect(MSG_CMSG_STDIN_DATA);
     EXPECT_EQ(server.last().getString(), "ls\r");
+    // An empty text (an empty paste) is still one message.
+    sendStdinData(*state, "");
     sendStdinData(*state, "x");
+    server.expect(MSG_CMSG_STDIN_DATA);
+    EXPECT_EQ(server.last().getString(), "");
+    EXPECT_FALSE(server.last().failed());
     server.expect(MSG_CMSG_STDIN_DATA);
     EXPECT_EQ(server.last().getString(), "x");
     server.sendText(MSG_DISCONNECT, "bye\n");
@@ -209,13 +215,14 @@ TEST_F(ProtocolTest, MalformedAndCorruptPacketsEndTheLoopWithAStatusLine) {
     EXPECT_TRUE(status.contains("ERROR - Malformed packet received\n"));
 }
 
-TEST_F(ProtocolTest, WrongFirstEncryptedPacketCannotBeDecrypted) {
+TEST_F(ProtocolTest, OnlyTheIdentificationPrefixAndTheFirstEncryptedReplyAreChecked) {
     start();
     std::string line;
     server.sendLine("SSH-2.0-newer\n"); // only "SSH-" is checked
     server.readLine(line);
     EXPECT_EQ(line, "SSH-1.5-KESTREL11.00.46\n");
-    server.sendPublicKey(*serverKey, *hostKey);
+    // The key message's type is not looked at: its fields are what count.
+    server.sendPublicKey(*serverKey, *hostKey, MSG_SMSG_SUCCESS);
     server.expect(MSG_CMSG_SESSION_KEY);
     server.sendRaw({0, 0, 0, 5, 0, 0, 0, MSG_SMSG_SUCCESS, 1, 2, 3, 4}); // bad check
     EXPECT_EQ(finish(), END_CANNOT_DECRYPT);

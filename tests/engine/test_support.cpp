@@ -24,7 +24,7 @@ using AddressLength = socklen_t;
 
 namespace kestrel::test {
 
-SocketPair::SocketPair() {
+SocketPair::SocketPair(const char* host) {
     static bool started = socketLayerStart();
     (void)started;
     NativeSocket listener = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -38,7 +38,7 @@ SocketPair::SocketPair() {
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("loopback listener");
     SocketStream connector;
-    if (connector.open("127.0.0.1", ntohs(address.sin_port)) != 1)
+    if (connector.open(host, ntohs(address.sin_port)) != 1)
         throw std::runtime_error("loopback connect");
     client = connector.handle();
     server = SocketHandle(::accept(listener, nullptr, nullptr));

@@ -15,7 +15,7 @@ namespace kestrel::test {
 // Two ends of one loopback TCP connection (the engine's own send and receive
 // paths are exercised, not a stand-in).
 struct SocketPair {
-    SocketPair();
+    explicit SocketPair(const char* host = "127.0.0.1");
     ~SocketPair();
     SocketHandle client = SOCKET_CLOSED;
     SocketHandle server = SOCKET_CLOSED;

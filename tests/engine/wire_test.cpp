@@ -193,10 +193,17 @@ TEST(SocketStreamTest, ReadLineStopsAtLineFeedAndFailsCleanly) {
     EXPECT_EQ(client.receiveExactly(&next, 1), 1);
     EXPECT_EQ(next, 'X');
 
+    // A line that fills the buffer exactly, "\n" included, is whole; one
+    // byte more is not a line.
+    Bytes fullLine(LINE_BUFFER_SIZE, 'a');
+    fullLine.back() = '\n';
+    sendRaw(pair.server, fullLine);
+    ASSERT_TRUE(client.readLine(line));
+    EXPECT_EQ(line.size(), LINE_BUFFER_SIZE);
     Bytes longLine(LINE_BUFFER_SIZE + 10, 'a');
     sendRaw(pair.server, longLine);
     EXPECT_FALSE(client.readLine(line));
-    EXPECT_LT(line.size(), LINE_BUFFER_SIZE);
+    EXPECT_LE(line.size(), LINE_BUFFER_SIZE);
 
     pair.closeServer();
     EXPECT_FALSE(client.readLine(line));
@@ -213,6 +220,10 @@ TEST(SocketStreamTest, ClosedStreamsAndUnknownHosts) {
     EXPECT_EQ(stream.open("no-such-host.invalid", 22), -1);
     EXPECT_EQ(stream.handle(), SOCKET_CLOSED); // no socket was made
     EXPECT_EQ(stream.open("1.2.3.x", 22), -1);
+    // Dotted text is converted as the platform's classic converter does,
+    // short forms included.
+    test::SocketPair shortForm("127.1");
+    EXPECT_NE(shortForm.server, SOCKET_CLOSED);
 }
 
 // --- cipher transports -----------------------------------------------------

@@ -44,6 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"bad-crc", "ERROR - CANNOT DECRYPT PACKET\n", END_CANNOT_DECRYPT, false},
         FaultCase{"bad-crc=1", "ERROR - Cannot read server public key\n", END_KEY_EXCHANGE, false},
         FaultCase{"bad-crc=3", "ERROR - CANNOT DECRYPT PACKET\n", END_CANNOT_DECRYPT, false},
+        // The pty reply: a damaged packet is not taken for a refusal.
+        FaultCase{"bad-crc=5", "ERROR - CANNOT DECRYPT PACKET\n", END_CANNOT_DECRYPT, false},
         FaultCase{"huge-length", "ERROR - CANNOT DECRYPT PACKET\n", END_CANNOT_DECRYPT, false},
         FaultCase{"huge-length=1", "ERROR - Cannot read server public key\n", END_KEY_EXCHANGE, false},
         FaultCase{"close-mid-packet", "ERROR - CANNOT DECRYPT PACKET\n", END_CANNOT_DECRYPT, false},
