@@ -16,8 +16,23 @@ void PacketBuffer::reset() {
 }
 
 void PacketBuffer::release() {
-    reset();
+    wipe();
     storage_.shrink_to_fit();
+}
+
+void PacketBuffer::resizeTo(std::size_t size) {
+    if (size > storage_.capacity()) {
+        // The storage may hold a password or typed text: move it by hand so
+        // the old block is zeroed before it goes back to the heap.
+        std::vector<uint8_t> grown;
+        grown.reserve(std::max(size, 2 * storage_.capacity()));
+        grown.assign(storage_.begin(), storage_.end());
+        storage_.resize(storage_.capacity());
+        if (!storage_.empty())
+            secureZero(storage_.data(), storage_.size());
+        storage_.swap(grown);
+    }
+    storage_.resize(size);
 }
 
 void PacketBuffer::wipe() {
@@ -30,15 +45,15 @@ void PacketBuffer::wipe() {
 
 void PacketBuffer::beginPacket(uint8_t type) {
     reset();
-    storage_.assign(POS_MESSAGE_TYPE, 0);
-    storage_.push_back(type);
+    resizeTo(POS_MESSAGE_TYPE + 1);
+    storage_[POS_MESSAGE_TYPE] = type;
     cursor_ = storage_.size();
     limit_ = cursor_;
 }
 
 uint8_t* PacketBuffer::reserve(std::ptrdiff_t n) {
     if (n > 0) {
-        storage_.resize(cursor_ + std::size_t(n));
+        resizeTo(cursor_ + std::size_t(n));
         limit_ = storage_.size();
     } else {
         std::size_t back = std::size_t(-n);
@@ -55,7 +70,7 @@ void PacketBuffer::advance(std::ptrdiff_t n) {
 }
 
 std::size_t PacketBuffer::append(const void* bytes, std::size_t n) {
-    storage_.resize(cursor_ + n);
+    resizeTo(cursor_ + n);
     if (n > 0)
         std::memcpy(storage_.data() + cursor_, bytes, n);
     cursor_ += n;

@@ -66,6 +66,9 @@ public:
     bool failed() const { return failed_; }
 
 private:
+    // Every size change goes through here (growth never leaves a copy behind).
+    void resizeTo(std::size_t size);
+
     std::vector<uint8_t> storage_;
     std::size_t cursor_ = 0;
     std::size_t limit_ = 0;
