@@ -155,7 +155,6 @@ private:
     void moveCells(std::size_t to, std::size_t from, std::size_t count);
     void clearCells(std::size_t from, std::size_t count);
     void clearLines(std::int32_t line, std::int32_t count);
-    void compact();
     bool allocate(std::size_t capacityCells, std::size_t keepCells);
 
     void notify(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
