@@ -54,9 +54,10 @@ inline constexpr std::int32_t TAB_STOP_COUNT = 132;
 // the view's scroll range) larger than the device can afford.
 inline constexpr std::int32_t MAX_SCROLLBACK_LINES = 500;
 // Geometry comes from the view's font metrics; these bounds keep cellCount far
-// inside 32 bits and the packed notification bytes meaningful for any screen a
-// handheld or a test can have.
-inline constexpr std::int32_t MAX_COLUMNS = 1024;
+// inside 32 bits. A change report carries a column in one byte (column - 1, 0
+// to 255) and the cursor may stand one column past the last, so a wider
+// screen would make the view repaint the wrong cells.
+inline constexpr std::int32_t MAX_COLUMNS = 255;
 inline constexpr std::int32_t MAX_ROWS = 1024;
 
 class ScreenBuffer {

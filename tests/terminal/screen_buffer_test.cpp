@@ -134,6 +134,20 @@ TEST(Geometry, BoundsOnSizeAndScrollBack)
     EXPECT_EQ(t.screen.lineCount(), MAX_ROWS + MAX_SCROLLBACK_LINES);
 }
 
+// The widest screen still reports its last column correctly: the change report
+// has one byte per column, so a wider one would name the wrong cells.
+TEST(Geometry, WidestScreenReportsItsLastColumn)
+{
+    Terminal t(MAX_COLUMNS + 40, 2, 0);
+    ASSERT_EQ(t.screen.columns(), MAX_COLUMNS);
+    t.feed("\x1b[2;" + std::to_string(MAX_COLUMNS) + "H");
+    t.recorder.clear();
+    t.feed("z");
+    // The report runs to the cursor, which now waits one column past the last.
+    EXPECT_EQ(eventsStartingWith(t.recorder, "event invalidate-cells"),
+              std::vector<std::string>{"event invalidate-cells 2,1 2," + std::to_string(MAX_COLUMNS + 1)});
+}
+
 TEST(Geometry, ReleasedStorageIgnoresEditsUntilTheNextResize)
 {
     Terminal t(10, 3, 2);
