@@ -51,7 +51,12 @@ int socketConnect(const char* host, uint16_t port, SocketHandle& made) {
     return 1;
 }
 
-void socketShutdown(SocketHandle handle) { ::shutdown(SOCKET(handle), SD_BOTH); }
+void socketShutdown(SocketHandle handle) {
+    ::shutdown(SOCKET(handle), SD_BOTH);
+    // Unlike POSIX, a receive already blocked on another thread does not
+    // return on shutdown; cancelling it makes it fail as the reader expects.
+    CancelIoEx(reinterpret_cast<HANDLE>(handle), nullptr);
+}
 
 void socketClose(SocketHandle handle) { ::closesocket(SOCKET(handle)); }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "crypto/crc32.h"
@@ -224,6 +226,33 @@ TEST(SocketStreamTest, ClosedStreamsAndUnknownHosts) {
     // short forms included.
     test::SocketPair shortForm("127.1");
     EXPECT_NE(shortForm.server, SOCKET_CLOSED);
+}
+
+// The user's disconnect wakes a worker in the middle of its read, on every
+// platform, without releasing the handle.
+TEST(SocketStreamTest, ShutdownWakesABlockedReader) {
+    test::SocketPair pair;
+    SocketStream client(pair.client);
+    std::promise<long> result;
+    std::future<long> got = result.get_future();
+    std::thread reader([&] {
+        char byte;
+        result.set_value(client.receiveExactly(&byte, 1));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // let it block
+    client.shutdownBoth();
+    bool woke = got.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!woke) {
+        client.close(); // releases the reader so the test can end
+        pair.client = SOCKET_CLOSED;
+    }
+    reader.join();
+    ASSERT_TRUE(woke);
+    EXPECT_EQ(got.get(), -1);
+    EXPECT_EQ(client.handle(), pair.client);
+    // A read that starts after the shutdown fails at once.
+    char byte;
+    EXPECT_EQ(client.receiveExactly(&byte, 1), -1);
 }
 
 // --- cipher transports -----------------------------------------------------
