@@ -43,14 +43,14 @@ std::unique_ptr<CipherTransport> makeCipherTransport(SessionState& state) {
 }
 
 void remixSeed(SessionState& state) {
-    uint8_t seed[SEED_REMIX_SIZE];
+    uint8_t stored[SEED_REMIX_SIZE];
     std::intptr_t handleValue = -1;
-    long got = seedFileRead(state.seedFileName.c_str(), seed, sizeof seed, handleValue);
+    long got = seedFileRead(state.seedFileName.c_str(), stored, sizeof stored, handleValue);
     if (got > 0) {
-        poolAddNoise(state.pool, seed, std::size_t(got));
+        poolAddNoise(state.pool, stored, std::size_t(got));
         poolStir(state.pool);
     }
-    secureZero(seed, sizeof seed);
+    secureZero(stored, sizeof stored);
 }
 
 // Encrypts with the smaller key first so the outer block can hold the inner result.

@@ -88,14 +88,14 @@ uint8_t poolGetByte(RandomPool& pool) {
 }
 
 void poolSave(RandomPool& pool, const char* seedFileName) {
-    uint8_t seed[SEED_FILE_SIZE];
+    uint8_t output[SEED_FILE_SIZE];
     poolAddTimeNoise(pool);
-    for (uint8_t& byte : seed)
+    for (uint8_t& byte : output)
         byte = poolGetByte(pool);
     // Move on, so the pool's next output is not what the file holds.
     poolAddTimeNoise(pool);
-    seedFileWrite(seedFileName, seed, sizeof seed);
-    secureZero(seed, sizeof seed);
+    seedFileWrite(seedFileName, output, sizeof output);
+    secureZero(output, sizeof output);
 }
 
 void poolInit(RandomPool& pool, const char* seedFileName) {

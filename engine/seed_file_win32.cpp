@@ -52,7 +52,7 @@ bool seedFileWrite(const char* name, const uint8_t* data, std::size_t length) {
     bool ok = std::fwrite(data, 1, length, file) == length;
     ok = std::fclose(file) == 0 && ok;
     std::error_code failed;
-    // Replaces an existing file in one step, so a crash never leaves half a seed.
+    // Replaces an existing file in one step, so a crash never leaves a half-written file.
     if (ok)
         std::filesystem::rename(temporary, path, failed);
     if (!ok || failed) {

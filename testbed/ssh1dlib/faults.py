@@ -36,8 +36,8 @@ class FaultError(ValueError):
 class Faults:
     def __init__(self, specs=()):
         self.active = {}
-        for spec in specs:
-            name, has_arg, arg = spec.partition("=")
+        for text in specs:
+            name, has_arg, arg = text.partition("=")
             if name not in FAULTS:
                 raise FaultError("unknown fault %r (see --help)" % name)
             if has_arg and FAULTS[name][0] is None:

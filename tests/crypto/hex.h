@@ -34,9 +34,9 @@ inline std::string toHex(const uint8_t* data, std::size_t length) {
 inline std::string toHex(const std::vector<uint8_t>& v) { return toHex(v.data(), v.size()); }
 
 // Deterministic filler so that failures reproduce.
-inline std::vector<uint8_t> patternBytes(std::size_t length, uint32_t seed) {
+inline std::vector<uint8_t> patternBytes(std::size_t length, uint32_t salt) {
     std::vector<uint8_t> v(length);
-    uint32_t x = seed * 2654435761u + 1;
+    uint32_t x = salt * 2654435761u + 1;
     for (auto& b : v) {
         x ^= x << 13;
         x ^= x >> 17;
