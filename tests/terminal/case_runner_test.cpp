@@ -21,8 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "terminal/screen_dump.h"
-#include "terminal/terminal_parser.h"
+#include "test_support.h"
 
 namespace kestrel {
 namespace {
@@ -78,32 +77,13 @@ std::string unescape(const std::string& text)
 
 enum class FeedWay { Whole, ByteByByte, PlainStorage };
 
-struct Terminal {
-    ScreenBuffer screen;
-    TerminalParser parser;
-    EventRecorder recorder{&screen};
-
-    Terminal(int columns, int rows, int scrollback, FeedWay way)
-    {
-        parser.attach(screen);
-        if (way == FeedWay::PlainStorage) {
-            screen.setStorageMode(ScreenBuffer::StorageMode::Plain);
-        }
-        screen.setScrollbackLines(scrollback);
-        screen.resize(columns, rows, 0, 0, &recorder);
-        recorder.clear();
-    }
-};
-
 void runCase(const std::string& name, FeedWay way)
 {
     std::ifstream file(casesDirectory() / (name + ".test"), std::ios::binary);
     ASSERT_TRUE(file) << name;
-    std::unique_ptr<Terminal> terminal;
+    std::unique_ptr<test::Terminal> terminal;
     std::string line;
-    int number = 0;
-    while (std::getline(file, line)) {
-        ++number;
+    for (int number = 1; std::getline(file, line); ++number) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -115,12 +95,9 @@ void runCase(const std::string& name, FeedWay way)
         std::string command = line.substr(0, space);
         std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
         if (command == "new" || command == "resize") {
-            int columns = 80;
-            int rows = 24;
-            int scrollback = 100;
+            int columns = 80, rows = 24, scrollback = 100;
             std::istringstream words(argument);
-            std::string word;
-            while (words >> word) {
+            for (std::string word; words >> word;) {
                 if (word == "scrollback") {
                     words >> scrollback;
                 } else {
@@ -128,7 +105,10 @@ void runCase(const std::string& name, FeedWay way)
                 }
             }
             if (command == "new") {
-                terminal = std::make_unique<Terminal>(columns, rows, scrollback, way);
+                terminal = std::make_unique<test::Terminal>(columns, rows, scrollback,
+                                                            way == FeedWay::PlainStorage ? ScreenBuffer::StorageMode::Plain
+                                                                                         : ScreenBuffer::StorageMode::Sliding);
+                terminal->recorder.clear();
             } else {
                 ASSERT_TRUE(terminal) << where;
                 terminal->screen.resize(columns, rows, 0, 0, &terminal->recorder);
@@ -136,46 +116,30 @@ void runCase(const std::string& name, FeedWay way)
             continue;
         }
         ASSERT_TRUE(terminal) << where << ": no 'new' before " << command;
+        const auto& events = terminal->recorder.events();
+        std::string wanted = "event " + argument;
+        std::string all;
+        for (const auto& e : events) {
+            all += e + "\n";
+        }
         if (command == "feed") {
             std::string bytes = unescape(argument);
             terminal->recorder.clear();
             if (way == FeedWay::Whole) {
-                terminal->parser.feedBytes(bytes.data(), bytes.size());
+                terminal->feed(bytes);
             } else {
                 for (char byte : bytes) {
                     terminal->parser.feedBytes(&byte, 1);
                 }
             }
         } else if (command == "expect") {
-            DumpOptions options;
-            options.attributes = true;
-            std::string dump = dumpScreen(terminal->screen, options);
-            std::istringstream lines(dump);
-            std::string dumped;
-            bool found = false;
-            while (!found && std::getline(lines, dumped)) {
-                found = dumped == argument;
-            }
-            EXPECT_TRUE(found) << where << ": missing \"" << argument << "\"\n" << dump;
-        } else if (command == "event" || command == "noevent") {
-            if (way != FeedWay::Whole) {
-                continue;
-            }
-            const auto& events = terminal->recorder.events();
-            std::string wanted = "event " + argument;
-            bool exact = std::find(events.begin(), events.end(), wanted) != events.end();
-            bool prefix = std::any_of(events.begin(), events.end(),
-                                      [&](const std::string& e) { return e.rfind(wanted, 0) == 0; });
-            std::string all;
-            for (const auto& e : events) {
-                all += e + "\n";
-            }
-            if (command == "event") {
-                EXPECT_TRUE(exact) << where << ": missing \"" << wanted << "\"; sent:\n" << all;
-            } else {
-                EXPECT_FALSE(prefix) << where << ": unexpected \"" << wanted << "\"; sent:\n" << all;
-            }
-        } else {
+            EXPECT_TRUE(terminal->shows(argument)) << where << ": missing \"" << argument << "\"\n" << terminal->dump();
+        } else if (command == "event" && way == FeedWay::Whole) {
+            EXPECT_NE(std::find(events.begin(), events.end(), wanted), events.end())
+                << where << ": missing \"" << wanted << "\"; sent:\n" << all;
+        } else if (command == "noevent" && way == FeedWay::Whole) {
+            EXPECT_EQ(("\n" + all).find("\n" + wanted), std::string::npos) << where << ": unexpected \"" << wanted << "\"; sent:\n" << all;
+        } else if (command != "event" && command != "noevent") {
             FAIL() << where << ": unknown command " << command;
         }
     }

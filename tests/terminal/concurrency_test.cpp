@@ -15,48 +15,33 @@ namespace {
 
 // Stands in for the view: checks, inside each notification, that what it can
 // read is consistent (the feeder is blocked in the call).
-class ReadingObserver : public TerminalObserver {
-public:
-    explicit ReadingObserver(const ScreenBuffer& screen) : screen_(screen) {}
-
+struct ReadingObserver : TerminalObserver {
+    explicit ReadingObserver(const ScreenBuffer& screen) : screen(screen) {}
+    void ringBell() override {}
     void notify(std::uint32_t message, std::uintptr_t, std::intptr_t) override
     {
-        check(message);
-    }
-    void ringBell() override {}
-
-    std::atomic<int> notifications{0};
-    std::atomic<int> faults{0};
-    std::atomic<bool> sawLockLent{true};
-
-private:
-    void check(std::uint32_t message)
-    {
         ++notifications;
-        if (!const_cast<ScreenBuffer&>(screen_).lock().ownerIsNotifying()) {
-            sawLockLent = false;
-        }
-        int columns = screen_.columns();
-        bool ok = screen_.cursorColumn() >= 1 && screen_.cursorColumn() <= columns + 1 &&
-                  screen_.cursorLine() >= 1 && screen_.cursorLine() <= screen_.screenBottom() &&
-                  screen_.screenBottom() - screen_.screenTop() + 1 == screen_.rows() &&
-                  screen_.characters() != nullptr;
+        sawLockLent = sawLockLent && const_cast<ScreenBuffer&>(screen).lock().ownerIsNotifying();
+        int columns = screen.columns();
+        bool ok = screen.cursorColumn() >= 1 && screen.cursorColumn() <= columns + 1 && screen.cursorLine() >= 1 &&
+                  screen.cursorLine() <= screen.screenBottom() &&
+                  screen.screenBottom() - screen.screenTop() + 1 == screen.rows() && screen.characters() != nullptr;
         if (ok && message == MSG_REPAINT_PENDING) {
             // What a paint would do: read every visible cell.
             unsigned sum = 0;
-            const std::uint8_t* cells = screen_.characters();
-            for (std::uint32_t i = 0; i < screen_.cellCount(); ++i) {
-                sum += cells[i];
+            for (std::uint32_t i = 0; i < screen.cellCount(); ++i) {
+                sum += screen.characters()[i];
             }
-            ok = sum != 0xFFFFFFFFu;
-            ok = ok && screen_.selectionText(0, screen_.screenTop(), columns, screen_.screenBottom()).size() < 100000;
+            ok = sum != 0xFFFFFFFFu &&
+                 screen.selectionText(0, screen.screenTop(), columns, screen.screenBottom()).size() < 100000;
         }
-        if (!ok) {
-            ++faults;
-        }
+        faults += ok ? 0 : 1;
     }
 
-    const ScreenBuffer& screen_;
+    const ScreenBuffer& screen;
+    std::atomic<int> notifications{0};
+    std::atomic<int> faults{0};
+    std::atomic<bool> sawLockLent{true};
 };
 
 TEST(Concurrency, WorkerFeedsWhileTheUiThreadFeedsAndResizes)
@@ -129,45 +114,37 @@ private:
     std::function<void()> pending_;
 };
 
-class SendingObserver : public TerminalObserver {
-public:
-    SendingObserver(SentMessages& queue, ScreenBuffer& screen) : queue_(queue), screen_(screen) {}
+struct SendingObserver : TerminalObserver {
+    SendingObserver(SentMessages& queue, ScreenBuffer& screen) : queue(queue), screen(screen) {}
     void notify(std::uint32_t, std::uintptr_t, std::intptr_t) override
     {
-        queue_.send([this] {
+        queue.send([this] {
             ++handled;
-            if (screen_.lock().ownerIsNotifying()) {
+            if (screen.lock().ownerIsNotifying()) {
                 // The sender is blocked: reading without the lock is safe.
-                lastTop = screen_.screenTop();
+                lastTop = screen.screenTop();
             }
         });
     }
     void ringBell() override {}
+    SentMessages& queue;
+    ScreenBuffer& screen;
     int handled = 0;
     int lastTop = 0;
-
-private:
-    SentMessages& queue_;
-    ScreenBuffer& screen_;
 };
 
-class DispatchingWaiter : public LockWaiter {
-public:
-    DispatchingWaiter(SentMessages& queue, std::thread::id uiThread) : queue_(queue), uiThread_(uiThread) {}
+struct DispatchingWaiter : LockWaiter {
+    DispatchingWaiter(SentMessages& queue, std::thread::id uiThread) : queue(queue), uiThread(uiThread) {}
     bool waitWhileBusy() override
     {
-        if (std::this_thread::get_id() != uiThread_) {
+        if (std::this_thread::get_id() != uiThread) {
             return false;
         }
-        ++waits;
-        queue_.dispatch();
+        queue.dispatch();
         return true;
     }
-    std::atomic<int> waits{0};
-
-private:
-    SentMessages& queue_;
-    std::thread::id uiThread_;
+    SentMessages& queue;
+    std::thread::id uiThread;
 };
 
 TEST(Concurrency, UiThreadKeepsHandlingSentNotificationsWhileWaitingForTheLock)

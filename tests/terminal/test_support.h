@@ -30,6 +30,8 @@ struct Terminal {
         options.attributes = true;
         return dumpScreen(screen, options);
     }
+    // Whole dump lines only, so "line 1 |a|" cannot match "line 11 |a|".
+    bool shows(const std::string& line) const { return ("\n" + dump()).find("\n" + line + "\n") != std::string::npos; }
 };
 
 // Deterministic pseudo-random numbers (splitmix64), identical everywhere.
