@@ -12,6 +12,9 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 TESTBED = os.path.dirname(HERE)
 sys.path.insert(0, TESTBED)
+from ssh1dlib import wire  # noqa: E402
+from ssh1dlib.client import Client  # noqa: E402
+
 SSH1D = os.path.join(TESTBED, "ssh1d")
 USER, PASSWORD = "tester", "s3cret pass"
 STARTUP_SECONDS = 60  # a first run may generate the host key
@@ -87,3 +90,18 @@ class ServerProcess:
 
     def __exit__(self, *_):
         self.stop()
+
+
+def keyed(port, cipher=wire.CIPHER_3DES, timeout=20.0):
+    """A client whose key exchange has been confirmed, not yet logged in."""
+    client = Client("127.0.0.1", port, timeout=timeout)
+    client.identify()
+    if client.key_exchange(cipher) != wire.SMSG_SUCCESS:
+        raise AssertionError("session key not confirmed")
+    return client
+
+
+def connect(port, cipher=wire.CIPHER_3DES, timeout=20.0):
+    client = Client("127.0.0.1", port, timeout=timeout)
+    client.connect(USER, PASSWORD, cipher)
+    return client

@@ -3,7 +3,7 @@
 import time
 import unittest
 
-from harness import PASSWORD, USER, ServerProcess
+from harness import PASSWORD, USER, ServerProcess, connect, keyed
 
 from ssh1dlib import wire
 from ssh1dlib.client import Client
@@ -26,9 +26,9 @@ class FaultTest(unittest.TestCase):
         self.addCleanup(client.close)
         return client
 
-    def logged_in(self, server, cipher=wire.CIPHER_BLOWFISH):
-        client = self.client(server)
-        client.connect(USER, PASSWORD, cipher)
+    def keyed(self, server, connected=False, cipher=wire.CIPHER_BLOWFISH):
+        client = (connect if connected else keyed)(server.port, cipher)
+        self.addCleanup(client.close)
         return client
 
 
@@ -43,35 +43,26 @@ class HandshakeFaultTest(FaultTest):
 
     def test_flood_before_and_between_packets(self):
         server = self.server("ignore-flood=6")
-        client = self.logged_in(server, wire.CIPHER_3DES)
+        client = self.keyed(server, True, wire.CIPHER_3DES)
         self.assertEqual(client.transport.packets_ignored, 4 * 6)  # key, success, failure, success
         self.assertEqual(client.run("echo through")[0], b"through\n")
 
     def test_disconnect_after_user(self):
         for fault, expected in (("disconnect-after-user=Go away", b"Go away"),
-                                ("disconnect-after-user-long=700", None)):
+                                ("disconnect-after-user-long=700", 700)):
             server = self.server(fault)
-            client = self.client(server)
-            client.identify()
-            client.key_exchange()
+            client = self.keyed(server)
             client.send(wire.CMSG_USER, wire.string(USER))
             msg_type, reader = client.read()
             self.assertEqual(msg_type, wire.MSG_DISCONNECT)
             reason = reader.string()
-            if expected is None:
-                self.assertEqual(len(reason), 700)
-            else:
-                self.assertEqual(reason, expected)
+            self.assertEqual(reason if isinstance(expected, bytes) else len(reason), expected)
 
     def test_password_faults(self):
-        client = self.client(self.server("no-password"))
-        client.identify()
-        client.key_exchange()
+        client = self.keyed(self.server("no-password"))
         client.send(wire.CMSG_USER, wire.string(USER))
         self.assertEqual(client.read()[0], wire.SMSG_SUCCESS)
-        client = self.client(self.server("refuse-password"))
-        client.identify()
-        client.key_exchange()
+        client = self.keyed(self.server("refuse-password"))
         self.assertEqual(client.login(USER, PASSWORD)[0], wire.SMSG_FAILURE)
 
     def test_keys_too_close_for_double_encryption(self):
@@ -89,17 +80,14 @@ class HandshakeFaultTest(FaultTest):
 
 
 class FramingFaultTest(FaultTest):
-    def test_corrupt_check_value(self):
-        client = self.client(self.server("bad-crc"))
-        client.identify()
-        with self.assertRaisesRegex(ProtocolError, "check value"):
-            client.key_exchange()
-
-    def test_length_longer_than_the_packet(self):
-        client = self.client(self.server("long-length"), timeout=2)
-        client.identify()
-        with self.assertRaises((ConnectionClosed, ProtocolError)):
-            client.key_exchange()
+    def test_broken_packets(self):
+        for fault, errors, pattern, timeout in (("bad-crc", ProtocolError, "check value", 20),
+                                                ("long-length", (ConnectionClosed, ProtocolError), "", 2),
+                                                ("close-mid-packet", ConnectionClosed, "", 20)):
+            client = self.client(self.server(fault), timeout=timeout)
+            client.identify()
+            with self.assertRaisesRegex(errors, pattern, msg=fault):
+                client.key_exchange()
 
     def test_oversized_length_then_silence(self):
         server = self.server("huge-length=1")
@@ -110,16 +98,10 @@ class FramingFaultTest(FaultTest):
         client.close()
         server.wait_for_log(r"client")
 
-    def test_close_mid_packet(self):
-        client = self.client(self.server("close-mid-packet"))
-        client.identify()
-        with self.assertRaises(ConnectionClosed):
-            client.key_exchange()
-
 
 class OutputFaultTest(FaultTest):
     def chunks(self, *faults, command="echo hello"):
-        client = self.logged_in(self.server(*faults))
+        client = self.keyed(self.server(*faults), True)
         chunks = []
         _, _, status = client.run(command, sink=chunks.append)
         self.assertEqual(status, 0)

@@ -9,17 +9,9 @@ import unittest
 from harness import PASSWORD, USER, ServerProcess
 
 CLIENT_SECONDS = 60
-OPENSSL_LEGACY_CONF = """openssl_conf = openssl_init
-[openssl_init]
-providers = provider_sect
-[provider_sect]
-default = default_sect
-legacy = legacy_sect
-[default_sect]
-activate = 1
-[legacy_sect]
-activate = 1
-"""
+OPENSSL_LEGACY_CONF = ("openssl_conf = openssl_init\n[openssl_init]\nproviders = provider_sect\n"
+                       "[provider_sect]\ndefault = default_sect\nlegacy = legacy_sect\n"
+                       "[default_sect]\nactivate = 1\n[legacy_sect]\nactivate = 1\n")
 
 
 def client_command(folder, port, password, options, command):

@@ -4,7 +4,7 @@ import socket
 import time
 import unittest
 
-from harness import PASSWORD, USER, ServerProcess
+from harness import USER, ServerProcess, connect, keyed
 
 from ssh1dlib import wire
 from ssh1dlib.client import Client
@@ -20,15 +20,13 @@ class FieldLimitTest(unittest.TestCase):
         cls.server.stop()
 
     def fresh(self):
-        client = Client("127.0.0.1", self.server.port)
+        client = keyed(self.server.port, wire.CIPHER_BLOWFISH)
         self.addCleanup(client.close)
-        client.identify()
-        client.key_exchange(wire.CIPHER_BLOWFISH)
         return client
 
     def logged_in(self):
-        client = self.fresh()
-        self.assertEqual(client.login(USER, PASSWORD)[0], wire.SMSG_SUCCESS)
+        client = connect(self.server.port, wire.CIPHER_BLOWFISH)
+        self.addCleanup(client.close)
         return client
 
     def test_packet_shorter_than_type_and_check(self):
@@ -91,8 +89,7 @@ class ConnectionLimitTest(unittest.TestCase):
             idle.close()
             turned_away.close()
             server.wait_for_log(r"\[1\] closed")
-            with Client("127.0.0.1", server.port) as client:  # a slot is free again
-                client.connect(USER, PASSWORD)
+            with connect(server.port) as client:  # a slot is free again
                 self.assertEqual(client.run("echo ok")[0], b"ok\n")
 
 

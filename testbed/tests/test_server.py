@@ -7,18 +7,12 @@ import threading
 import time
 import unittest
 
-from harness import PASSWORD, USER, ServerProcess
+from harness import PASSWORD, USER, ServerProcess, connect, keyed
 
 from ssh1dlib import wire
 from ssh1dlib.client import Client, ClientError
 from ssh1dlib.transport import ConnectionClosed
 from ssh1dlib.wire import ProtocolError
-
-
-def connect(server, cipher=wire.CIPHER_3DES):
-    client = Client("127.0.0.1", server.port)
-    client.connect(USER, PASSWORD, cipher)
-    return client
 
 
 class SessionTest(unittest.TestCase):
@@ -30,22 +24,18 @@ class SessionTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.server.stop()
 
-    def test_command_bytes_reach_the_shell_unchanged(self):
-        with connect(self.server) as client:
-            out, _, status = client.run("printf '%s' '\xc3\xa9\xff' | od -An -tx1".encode("latin-1"))
-        self.assertEqual((out.split(), status), ([b"c3", b"a9", b"ff"], 0))
-
     def test_command_output_and_status_under_each_cipher(self):
-        script = "head -c 300000 /dev/zero | tr '\\0' x; echo oops >&2; cat; exit 7"
+        # The command's own bytes, not valid UTF-8, must reach the shell as sent.
+        script = b"head -c 300000 /dev/zero | tr '\\0' x; printf '\xc3\xa9\xff'; echo oops >&2; cat; exit 7"
         for cipher in (wire.CIPHER_3DES, wire.CIPHER_BLOWFISH, wire.CIPHER_NONE):
-            with connect(self.server, cipher) as client:
+            with connect(self.server.port, cipher) as client:
                 out, err, status = client.run(script, stdin=b"from stdin\n")
-            self.assertEqual(out, b"x" * 300000 + b"from stdin\n", cipher)
+            self.assertEqual(out, b"x" * 300000 + b"\xc3\xa9\xff" + b"from stdin\n", cipher)
             self.assertEqual((err, status), (b"oops\n", 7), cipher)
 
     def test_background_job_holding_the_output_does_not_hold_the_session(self):
         for pty in (False, True):
-            with connect(self.server) as client:
+            with connect(self.server.port) as client:
                 if pty:
                     self.assertEqual(client.request_pty(), wire.SMSG_SUCCESS)
                 started = time.monotonic()
@@ -54,7 +44,7 @@ class SessionTest(unittest.TestCase):
             self.assertEqual((out.strip(), status), (b"done", 4))
 
     def test_pty_shell_sees_type_size_and_resize(self):
-        with connect(self.server, wire.CIPHER_BLOWFISH) as client:
+        with connect(self.server.port, wire.CIPHER_BLOWFISH) as client:
             self.assertEqual(client.request_pty("vt52", rows=30, cols=100), wire.SMSG_SUCCESS)
             self.assertEqual(client.request_pty("vt100"), wire.SMSG_FAILURE)  # only one pty
             client.send(wire.CMSG_EXEC_SHELL)
@@ -67,10 +57,7 @@ class SessionTest(unittest.TestCase):
             self.assertEqual(status, 5)
 
     def test_keystrokes_before_the_shell_are_kept(self):
-        client = Client("127.0.0.1", self.server.port)
-        with client:
-            client.identify()
-            self.assertEqual(client.key_exchange(wire.CIPHER_3DES), wire.SMSG_SUCCESS)
+        with keyed(self.server.port) as client:
             client.send(wire.CMSG_STDIN_DATA, wire.string("echo early\n"))
             self.assertEqual(client.login(USER, PASSWORD)[0], wire.SMSG_SUCCESS)
             client.send(wire.CMSG_STDIN_DATA, wire.string("exit 0\n"))
@@ -80,30 +67,24 @@ class SessionTest(unittest.TestCase):
         self.assertEqual(status, 0)
 
     def test_wrong_passwords_fail_then_disconnect(self):
-        with Client("127.0.0.1", self.server.port) as client:
-            client.identify()
-            client.key_exchange()
+        with keyed(self.server.port) as client:
             self.assertEqual(client.login(USER, "wrong")[0], wire.SMSG_FAILURE)
             for _ in range(4):
                 client.send(wire.CMSG_AUTH_PASSWORD, wire.string("nope"))
                 self.assertEqual(client.read()[0], wire.SMSG_FAILURE)
             client.send(wire.CMSG_AUTH_PASSWORD, wire.string("nope"))
             self.assertEqual(client.read()[0], wire.MSG_DISCONNECT)
-        with Client("127.0.0.1", self.server.port) as client:
-            client.identify()
-            client.key_exchange()
-            self.assertEqual(client.login("nobody", PASSWORD)[0], wire.SMSG_FAILURE)
         # Zero padding after the password is not part of it.
-        with Client("127.0.0.1", self.server.port) as client:
-            client.identify()
-            client.key_exchange()
-            self.assertEqual(client.login(USER, PASSWORD + "\0" * 21)[0], wire.SMSG_SUCCESS)
+        for user, password, reply in (("nobody", PASSWORD, wire.SMSG_FAILURE),
+                                      (USER, PASSWORD + "\0" * 21, wire.SMSG_SUCCESS)):
+            with keyed(self.server.port) as client:
+                self.assertEqual(client.login(user, password)[0], reply, user)
 
     def test_several_clients_at_once(self):
         results = {}
 
         def one(i):
-            with connect(self.server, (wire.CIPHER_3DES, wire.CIPHER_BLOWFISH)[i % 2]) as client:
+            with connect(self.server.port, (wire.CIPHER_3DES, wire.CIPHER_BLOWFISH)[i % 2]) as client:
                 results[i] = client.run("sleep 2; echo session %d" % i)
 
         threads = [threading.Thread(target=one, args=(i,)) for i in range(4)]
@@ -150,13 +131,13 @@ class HostileClientTest(unittest.TestCase):
         cls.server.stop()
 
     def tearDown(self):
-        with connect(self.server) as client:  # still serving
+        with connect(self.server.port) as client:  # still serving
             self.assertEqual(client.run("echo alive")[0], b"alive\n")
 
-    def raw_after_ident(self):
+    def raw(self, opening):
         sock = socket.create_connection(("127.0.0.1", self.server.port), timeout=10)
-        sock.recv(100)
-        sock.sendall(b"SSH-1.5-hostile\n")
+        self.assertTrue(sock.recv(100).startswith(b"SSH-1.5-"))
+        sock.sendall(opening)
         return sock
 
     def assert_hangs_up(self, sock, log_pattern):
@@ -173,34 +154,26 @@ class HostileClientTest(unittest.TestCase):
         self.server.wait_for_log(log_pattern)
         return data
 
-    def test_oversized_length(self):
-        sock = self.raw_after_ident()
-        sock.sendall((wire.MAX_PACKET_LENGTH + 1).to_bytes(4, "big"))
-        self.assert_hangs_up(sock, r"packet length 262145 exceeds 262144")
+    def test_bad_framing_and_identification(self):
+        hostile = b"SSH-1.5-hostile\n"
+        cases = [(hostile + (wire.MAX_PACKET_LENGTH + 1).to_bytes(4, "big"), r"packet length 262145 exceeds 262144"),
+                 (hostile + bytes.fromhex("00000005 000000 03 00000000"), r"check value does not match"),
+                 (b"SSH-1.5-" + b"A" * 5000, r"identification line longer than 255")]
+        for opening, pattern in cases:
+            self.assert_hangs_up(self.raw(opening), pattern)
+        reply = self.assert_hangs_up(self.raw(b"GET / HTTP/1.0\r\n\r\n"), r"unsupported client")
+        self.assertIn(b"Protocol major versions differ", reply)
 
-    def test_bad_check_value(self):
-        sock = self.raw_after_ident()
-        sock.sendall(bytes.fromhex("00000005 000000 03 00000000"))
-        self.assert_hangs_up(sock, r"check value does not match")
-
-    def test_garbage_identification(self):
-        sock = socket.create_connection(("127.0.0.1", self.server.port), timeout=10)
-        sock.sendall(b"GET / HTTP/1.0\r\n\r\n")
-        self.assertIn(b"Protocol major versions differ", self.assert_hangs_up(sock, r"unsupported client"))
-        sock = socket.create_connection(("127.0.0.1", self.server.port), timeout=10)
-        sock.sendall(b"SSH-1.5-" + b"A" * 5000)
-        self.assert_hangs_up(sock, r"identification line longer than 255")
-
-    def test_malformed_fields_after_the_key_exchange(self):
-        cases = [(wire.CMSG_USER, b"\x00\x00\x00\xc8abc", r"past the end"),
-                 (wire.CMSG_USER, wire.string("u" * 300), r"exceeds 256"),
-                 (wire.CMSG_EXEC_SHELL, b"", r"expected message 4, got 12")]
-        for msg_type, payload, pattern in cases:
-            with Client("127.0.0.1", self.server.port) as client:
-                client.identify()
-                client.key_exchange(wire.CIPHER_BLOWFISH)
+    def test_malformed_fields(self):
+        cases = [(False, wire.CMSG_USER, b"\x00\x00\x00\xc8abc", r"past the end"),
+                 (False, wire.CMSG_USER, wire.string("u" * 300), r"exceeds 256"),
+                 (False, wire.CMSG_EXEC_SHELL, b"", r"expected message 4, got 12"),
+                 (True, wire.CMSG_REQUEST_PTY, wire.string("vt100\x1b[0m") + bytes(17), r""),
+                 (True, wire.CMSG_EXEC_CMD, wire.string("echo \0 hi"), r"")]
+        for logged_in, msg_type, payload, pattern in cases:
+            with (connect if logged_in else keyed)(self.server.port, wire.CIPHER_BLOWFISH) as client:
                 client.send(msg_type, payload)
-                self.assertEqual(client.read()[0], wire.MSG_DISCONNECT)
+                self.assertEqual(client.read()[0], wire.MSG_DISCONNECT, payload)
             self.server.wait_for_log(pattern)
 
     def test_random_messages_in_every_phase(self):
@@ -227,13 +200,6 @@ class HostileClientTest(unittest.TestCase):
         time.sleep(0.5)
         self.assertFalse([line for line in self.server.lines if "internal error" in line])
 
-    def test_bad_terminal_and_command_fields(self):
-        for msg_type, payload in ((wire.CMSG_REQUEST_PTY, wire.string("vt100\x1b[0m") + bytes(17)),
-                                  (wire.CMSG_EXEC_CMD, wire.string("echo \0 hi"))):
-            with connect(self.server) as client:
-                client.send(msg_type, payload)
-                self.assertEqual(client.read()[0], wire.MSG_DISCONNECT)
-
     def test_unoffered_cipher_and_wrong_session_key(self):
         with Client("127.0.0.1", self.server.port) as client:  # none is not offered by default
             client.identify()
@@ -248,7 +214,7 @@ class HostileClientTest(unittest.TestCase):
 
     def test_client_vanishing_mid_session_ends_its_shell(self):
         for command in ("echo started; exec sleep 60", "exec yes"):  # idle, and flooding a stalled client
-            client = connect(self.server)
+            client = connect(self.server.port)
             client.send(wire.CMSG_EXEC_CMD, wire.string("echo $$; " + command))
             pid = int(client.read()[1].string().split()[0])
             time.sleep(1)
@@ -263,17 +229,14 @@ class HostileClientTest(unittest.TestCase):
 
 class AccountTest(unittest.TestCase):
     def test_non_ascii_password_is_compared_as_typed(self):
-        with ServerProcess("--password", "pässwörd") as server, \
-                Client("127.0.0.1", server.port) as client:
-            client.identify()
-            client.key_exchange()
+        with ServerProcess("--password", "pässwörd") as server, keyed(server.port) as client:
             self.assertEqual(client.login(USER, "pässwörd".encode("utf-8"))[0], wire.SMSG_SUCCESS)
 
 
 class StopTest(unittest.TestCase):
     def test_sigterm_ends_server_and_sessions(self):
         server = ServerProcess()
-        client = connect(server)
+        client = connect(server.port)
         client.send(wire.CMSG_EXEC_CMD, wire.string("echo $$; exec sleep 60"))
         msg_type, reader = client.read()
         pid = int(reader.string())
