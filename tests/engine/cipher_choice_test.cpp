@@ -7,87 +7,54 @@
 namespace kestrel {
 namespace {
 
-struct Choice {
+std::string tried(const std::string& name) { return "Attempting cipher type '" + name + "'...\n"; }
+std::string refused(const std::string& name) {
+    return tried(name) + "Cipher type '" + name + "' not supported by server.\n";
+}
+std::string taken(const std::string& name) { return tried(name) + "Cipher '" + name + "' selected.\n"; }
+
+struct ChoiceCase {
+    uint8_t preference;
+    uint32_t mask;
     uint8_t sent;
     std::string lines;
 };
 
-Choice choose(uint8_t preference, uint32_t mask) {
+void PrintTo(const ChoiceCase& c, std::ostream* out) { *out << int(c.preference) << "/" << c.mask; }
+
+class CipherChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(CipherChoiceTest, SendsTheCipherAndShowsEachAttempt) {
+    const ChoiceCase& c = GetParam();
     test::StatusRecorder status;
     FixedSessionHost host("u", "p", false, {24, 80, 0, 0});
-    SessionState state(std::make_unique<Transport>(), preference, host);
-    uint8_t sent = chooseCipher(state, preference, mask);
-    return {sent, status.text()};
+    SessionState state(std::make_unique<Transport>(), c.preference, host);
+    EXPECT_EQ(chooseCipher(state, c.preference, c.mask), c.sent);
+    EXPECT_EQ(status.text(), c.lines);
 }
 
-const char* const ATTEMPT = "Attempting cipher type '";
+// Mask 0x48 offers Triple-DES and Blowfish; 0x02 only bit 1; 0x40 only
+// Blowfish. A Triple-DES preference always ends in Triple-DES (the second
+// attempt is taken regardless), and only the user's own choice sends none.
+const std::string BLOWFISH_REFUSED = refused("BLOWFISH") + refused("BLOWFISHCBC");
+const std::string TRIPLE_DES_AGAIN = refused("3DES") + taken("3DESCBC");
 
-TEST(CipherChoiceTest, PreferredCipherOfferedByTheServerIsSelectedAtOnce) {
-    Choice tripleDes = choose(3, 0x48);
-    EXPECT_EQ(tripleDes.sent, 3);
-    EXPECT_EQ(tripleDes.lines, std::string(ATTEMPT) + "3DES'...\nCipher '3DES' selected.\n");
-    Choice blowfish = choose(6, 0x48);
-    EXPECT_EQ(blowfish.sent, 6);
-    EXPECT_EQ(blowfish.lines, std::string(ATTEMPT) + "BLOWFISH'...\nCipher 'BLOWFISH' selected.\n");
-}
-
-TEST(CipherChoiceTest, BlowfishPreferenceFallsBackToTripleDes) {
-    Choice choice = choose(6, 0x08);
-    EXPECT_EQ(choice.sent, 3);
-    EXPECT_EQ(choice.lines, std::string(ATTEMPT) + "BLOWFISH'...\n" +
-                                "Cipher type 'BLOWFISH' not supported by server.\n" + ATTEMPT +
-                                "BLOWFISHCBC'...\n" +
-                                "Cipher type 'BLOWFISHCBC' not supported by server.\n" + ATTEMPT +
-                                "3DES'...\nCipher '3DES' selected.\n");
-}
-
-// The lines a Triple-DES preference shows when the server's mask lacks the
-// Triple-DES bit: the second attempt takes it regardless.
-const std::string TRIPLE_DES_REFUSED_THEN_TAKEN =
-    std::string(ATTEMPT) + "3DES'...\n" + "Cipher type '3DES' not supported by server.\n" + ATTEMPT +
-    "3DESCBC'...\n" + "Cipher '3DESCBC' selected.\n";
-
-TEST(CipherChoiceTest, TripleDesPreferenceAlwaysEndsInTripleDes) {
-    // Mask 2 has only bit 1; 0x40 only Blowfish; 0 nothing at all.
-    for (uint32_t mask : {0x02u, 0x40u, 0x00u}) {
-        Choice choice = choose(3, mask);
-        EXPECT_EQ(choice.sent, 3) << mask;
-        EXPECT_EQ(choice.lines, TRIPLE_DES_REFUSED_THEN_TAKEN) << mask;
-    }
-}
-
-TEST(CipherChoiceTest, NoneIsSentOnlyWhenTheUserChoseIt) {
-    Choice none = choose(0, 0x48);
-    EXPECT_EQ(none.sent, 0);
-    EXPECT_EQ(none.lines,
-              std::string(ATTEMPT) + "NONE'...\nNo cipher selected. Encryption disabled.\n");
-
-    // A server that offers nothing this client speaks: a user who asked for
-    // Blowfish still never ends up without encryption.
-    Choice blowfish = choose(6, 0);
-    EXPECT_EQ(blowfish.sent, 3);
-    EXPECT_EQ(blowfish.lines, std::string(ATTEMPT) + "BLOWFISH'...\n" +
-                                  "Cipher type 'BLOWFISH' not supported by server.\n" + ATTEMPT +
-                                  "BLOWFISHCBC'...\n" +
-                                  "Cipher type 'BLOWFISHCBC' not supported by server.\n" +
-                                  TRIPLE_DES_REFUSED_THEN_TAKEN);
-    // A stored preference that starts at the second Triple-DES attempt runs
-    // out of candidates before 3DESCBC could follow a refused 3DES.
-    Choice odd = choose(9, 0);
-    EXPECT_EQ(odd.sent, 3);
-    EXPECT_EQ(odd.lines.find("NONE"), std::string::npos);
-    EXPECT_NE(odd.lines.find("Server offers no known cipher; trying '3DES'.\n"), std::string::npos);
-}
-
-TEST(CipherChoiceTest, CandidatesComeInOrderAndEachOnce) {
-    EXPECT_EQ(nextCandidate(0), CANDIDATE_3DES);
-    EXPECT_EQ(nextCandidate(triedBit(3)), CANDIDATE_3DESCBC);
-    EXPECT_EQ(nextCandidate(triedBit(3) | triedBit(9)), CANDIDATE_BLOWFISH);
-    EXPECT_EQ(nextCandidate(triedBit(6) | triedBit(8)), CANDIDATE_3DES);
-    EXPECT_EQ(nextCandidate(triedBit(3) | triedBit(9) | triedBit(6) | triedBit(8)), CANDIDATE_NONE);
-    // An unknown stored preference behaves as the default.
-    EXPECT_EQ(choose(77, 0x48).sent, 3);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Choices, CipherChoiceTest,
+    ::testing::Values(
+        ChoiceCase{3, 0x48, 3, taken("3DES")}, ChoiceCase{6, 0x48, 6, taken("BLOWFISH")},
+        // An unknown stored preference behaves as the default.
+        ChoiceCase{77, 0x48, 3, taken("3DES")},
+        ChoiceCase{6, 0x08, 3, BLOWFISH_REFUSED + taken("3DES")},
+        ChoiceCase{3, 0x02, 3, TRIPLE_DES_AGAIN}, ChoiceCase{3, 0x40, 3, TRIPLE_DES_AGAIN},
+        ChoiceCase{3, 0x00, 3, TRIPLE_DES_AGAIN},
+        ChoiceCase{0, 0x48, 0, tried("NONE") + "No cipher selected. Encryption disabled.\n"},
+        ChoiceCase{6, 0x00, 3, BLOWFISH_REFUSED + TRIPLE_DES_AGAIN},
+        // Starting at the second Triple-DES attempt runs out of candidates
+        // before 3DESCBC could follow a refused 3DES; still never none.
+        ChoiceCase{9, 0x00, 3,
+                   refused("3DESCBC") + refused("3DES") + BLOWFISH_REFUSED +
+                       "Server offers no known cipher; trying '3DES'.\n"}));
 
 } // namespace
 } // namespace kestrel

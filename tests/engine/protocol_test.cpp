@@ -194,16 +194,6 @@ TEST_F(ProtocolTest, TypeAheadAndResizeWaitForTheShell) {
                                 "Warning - PTTY not Allocated\nbye\n"));
 }
 
-TEST_F(ProtocolTest, RefusedPasswordEndsTheSession) {
-    start();
-    server.handshake(*serverKey, *hostKey);
-    server.send(MSG_SMSG_FAILURE);
-    server.expect(MSG_CMSG_AUTH_PASSWORD);
-    server.send(MSG_SMSG_FAILURE);
-    EXPECT_EQ(finish(), END_LOGIN_REFUSED);
-    EXPECT_TRUE(status.contains("Sent login password\nAuthorization error. Check username and password.\n"));
-}
-
 TEST_F(ProtocolTest, LongDisconnectReasonIsCutToTheMessageBuffer) {
     start();
     server.handshake(*serverKey, *hostKey);
@@ -212,7 +202,6 @@ TEST_F(ProtocolTest, LongDisconnectReasonIsCutToTheMessageBuffer) {
     std::string expected = "Error during authorization!\nServer response: " + std::string(181, 'r') + "\n";
     EXPECT_TRUE(status.contains(expected));
     EXPECT_FALSE(status.contains(std::string(182, 'r')));
-    EXPECT_EQ(std::string("Server response: ").size() + 181 + 1 + 1, DISCONNECT_MESSAGE_SIZE);
 }
 
 TEST_F(ProtocolTest, MalformedAndCorruptPacketsEndTheLoopWithAStatusLine) {
@@ -265,21 +254,19 @@ TEST_F(ProtocolTest, SessionIsNotDestroyedUnderItsWorker) {
 }
 
 TEST(SessionTeardownTest, DestroyClosesTheSharedConnectionOnce) {
-    test::SocketPair pair;
     FixedSessionHost host{"alice", "secret", false, {24, 80, 0, 0}};
-    auto* state = new SessionState(std::make_unique<Transport>(pair.client), CIPHER_NONE, host);
-    // Without a cipher transport (the key exchange never finished).
-    ASSERT_TRUE(destroySession(state));
-    char byte;
-    EXPECT_EQ(SocketStream(pair.server).receiveExactly(&byte, 1), -1); // the peer sees the end
-
-    // With both transports on one handle, only the plain one closes it.
-    test::SocketPair second;
-    state = new SessionState(std::make_unique<Transport>(second.client), CIPHER_NONE, host);
-    state->cipherTransport = std::make_unique<NullCipherTransport>(*state->plainTransport, state->contexts);
-    ASSERT_TRUE(destroySession(state));
-    EXPECT_EQ(SocketStream(second.server).receiveExactly(&byte, 1), -1);
-    pair.client = second.client = SOCKET_CLOSED; // already closed by the session
+    // Without a cipher transport (the key exchange never finished), and with
+    // both transports on one handle: the peer sees the end either way.
+    for (bool keyed : {false, true}) {
+        test::SocketPair pair;
+        auto* state = new SessionState(std::make_unique<Transport>(pair.client), CIPHER_NONE, host);
+        if (keyed)
+            state->cipherTransport = std::make_unique<NullCipherTransport>(*state->plainTransport, state->contexts);
+        ASSERT_TRUE(destroySession(state));
+        char byte;
+        EXPECT_EQ(SocketStream(pair.server).receiveExactly(&byte, 1), -1) << keyed;
+        pair.client = SOCKET_CLOSED; // already closed by the session
+    }
 }
 
 } // namespace

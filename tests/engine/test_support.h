@@ -45,6 +45,15 @@ private:
     std::vector<std::string> pieces_;
 };
 
+using Bytes = std::vector<uint8_t>;
+
+struct Mpz {
+    Mpz() { mpz_init(value); }
+    explicit Mpz(unsigned long v) { mpz_init_set_ui(value, v); }
+    ~Mpz() { mpz_clear(value); }
+    mpz_t value;
+};
+
 struct RsaKeyPair {
     explicit RsaKeyPair(unsigned bits, unsigned long seed);
     ~RsaKeyPair();

@@ -13,18 +13,10 @@
 namespace kestrel {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::Mpz;
 
-Bytes tail(PacketBuffer& buffer, std::size_t from) {
-    return Bytes(buffer.start() + from, buffer.start() + buffer.length());
-}
-
-struct Mpz {
-    Mpz() { mpz_init(value); }
-    explicit Mpz(unsigned long v) { mpz_init_set_ui(value, v); }
-    ~Mpz() { mpz_clear(value); }
-    mpz_t value;
-};
+Bytes contents(PacketBuffer& buffer) { return Bytes(buffer.start(), buffer.start() + buffer.length()); }
 
 PacketBuffer& loaded(PacketBuffer& buffer, const Bytes& bytes) {
     buffer.reset();
@@ -41,7 +33,7 @@ TEST(PacketBufferTest, PutsEncodeAsTheProtocolSays) {
     EXPECT_TRUE(buffer.putMpint(v255.value));
     EXPECT_TRUE(buffer.putMpint(v256.value));
     EXPECT_TRUE(buffer.putMpint(zero.value));
-    EXPECT_EQ(tail(buffer, 0), (Bytes{0, 0, 0, 1, 0, 0, 0, 0, 0x00, 0x08, 0xFF, 0x00, 0x09, 0x01,
+    EXPECT_EQ(contents(buffer), (Bytes{0, 0, 0, 1, 0, 0, 0, 0, 0x00, 0x08, 0xFF, 0x00, 0x09, 0x01,
                                       0x00, 0x00, 0x01, 0x00}));
     // The bit count is 16 bits wide; a larger value is refused, not wrapped.
     Mpz huge;
@@ -84,19 +76,6 @@ TEST(PacketBufferTest, GetsNeverReadPastTheData) {
     buffer.setReadLimit(5);
     EXPECT_EQ(buffer.getString(), "");
     EXPECT_TRUE(buffer.failed());
-}
-
-TEST(PacketBufferTest, BeginPacketAndReserve) {
-    PacketBuffer buffer;
-    buffer.putString("old contents");
-    buffer.beginPacket(12);
-    ASSERT_EQ(buffer.length(), 13u);
-    EXPECT_EQ(tail(buffer, 0), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0C}));
-    buffer.reserve(8);
-    EXPECT_EQ(buffer.length(), 13u);
-    EXPECT_EQ(buffer.size(), 21u);
-    buffer.reserve(-3);
-    EXPECT_EQ(buffer.length(), 10u);
 }
 
 // --- framing -------------------------------------------------------------
@@ -276,7 +255,7 @@ void keyOracle(CipherContext& context, uint32_t cipher, const uint8_t* key) {
         cipherKeyNone(context);
 }
 
-TEST_P(CipherTransportTest, PacketsMatchTheCipherOracleInBothDirections) {
+TEST_P(CipherTransportTest, PacketsMatchTheCipherOracleAndWrongKeysShowAsCorrupt) {
     uint32_t cipher = GetParam();
     uint8_t key[32];
     for (int i = 0; i < 32; ++i)
@@ -311,26 +290,20 @@ TEST_P(CipherTransportTest, PacketsMatchTheCipherOracleInBothDirections) {
         ASSERT_EQ(transport->readPacket(buffer), MSG_SMSG_STDOUT_DATA);
         EXPECT_EQ(buffer.getString(), std::string("o") + char('0' + round));
     }
+    if (cipher == CIPHER_NONE)
+        return;
+    // A peer keyed differently shows as a damaged packet, never as data.
+    uint8_t other[32] = {2};
+    CipherContext wrong;
+    keyOracle(wrong, cipher, other);
+    Bytes reply = framed(MSG_SMSG_SUCCESS, {});
+    cipherEncrypt(wrong, reply.data() + 4, reply.size() - 4);
+    sendRaw(pair.server, reply);
+    EXPECT_EQ(transport->readPacket(buffer), READ_CORRUPT);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ciphers, CipherTransportTest,
                          ::testing::Values(CIPHER_TRIPLE_DES, CIPHER_BLOWFISH, CIPHER_NONE));
-
-TEST(CipherTransportTest, WrongKeyShowsAsCorruptPacket) {
-    uint8_t key[32] = {1}, other[32] = {2};
-    test::SocketPair pair;
-    Transport plain(pair.client);
-    auto contexts = std::make_unique<CipherContexts>();
-    TripleDesTransport transport(plain, *contexts);
-    transport.setSessionKey(key, sizeof key);
-    CipherContext oracle;
-    cipherKeyTripleDes(oracle, other, sizeof other);
-    Bytes reply = framed(MSG_SMSG_SUCCESS, {});
-    cipherEncrypt(oracle, reply.data() + 4, reply.size() - 4);
-    sendRaw(pair.server, reply);
-    PacketBuffer buffer;
-    EXPECT_EQ(transport.readPacket(buffer), READ_CORRUPT);
-}
 
 } // namespace
 } // namespace kestrel

@@ -5,16 +5,6 @@
 
 namespace kestrel::test {
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-Clock::time_point after(double seconds) {
-    return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-}
-
-} // namespace
-
 LiveSession::LiveSession(uint16_t port, uint32_t cipher, const std::string& password, bool vt52)
     : host("tester", password, vt52, {24, 80, 640, 384}) {
     socketLayerStart();
@@ -39,35 +29,29 @@ LiveSession::~LiveSession() {
     std::filesystem::remove_all(folder_);
 }
 
-bool LiveSession::waitForShell(double seconds) {
-    auto deadline = after(seconds);
-    while (Clock::now() < deadline && !ended_.load()) {
-        {
-            std::lock_guard<std::mutex> hold(state->sendLock);
-            if (state->shellStarted)
-                return true;
-        }
+// Polls until done() holds, the worker ends, or the time is up; done() has
+// the last word.
+bool LiveSession::waitUntil(double seconds, const std::function<bool()>& done) {
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    while (!done() && !ended_.load() && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return done();
+}
+
+bool LiveSession::waitForShell(double seconds) {
+    return waitUntil(seconds, [this] {
+        std::lock_guard<std::mutex> hold(state->sendLock);
+        return state->shellStarted;
+    });
 }
 
 bool LiveSession::waitForText(const std::string& text, double seconds) {
-    auto deadline = after(seconds);
-    for (;;) {
-        if (status.contains(text))
-            return true;
-        if (Clock::now() >= deadline || ended_.load())
-            return status.contains(text);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    return waitUntil(seconds, [&] { return status.contains(text); });
 }
 
 SessionEnd LiveSession::finish(double seconds) {
-    auto deadline = after(seconds);
-    while (!ended_.load() && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!ended_.load()) {
+    if (!waitUntil(seconds, [this] { return ended_.load(); })) {
         timedOut = true;
         interruptSession(*state);
     }

@@ -3,6 +3,7 @@
 #pragma once
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -10,6 +11,9 @@
 #include "tests/engine/test_support.h"
 
 namespace kestrel::test {
+
+// Generous: ssh1d is a Python program and the machine may be busy.
+constexpr double STEP_SECONDS = 20;
 
 class LiveSession {
 public:
@@ -28,6 +32,8 @@ public:
     bool timedOut = false;
 
 private:
+    bool waitUntil(double seconds, const std::function<bool()>& done);
+
     std::thread worker_;
     std::atomic<bool> ended_{false};
     SessionEnd end_ = END_MALFORMED;
