@@ -91,18 +91,6 @@ TEST(PendingBuffer, FeedTextStopsAtTheTerminatorAndNeedsAnAttachedScreen)
     EXPECT_EQ(detached.feedBytes("x", 1), -1);
 }
 
-TEST(PendingBuffer, UnsizedScreenTakesFeedsWithoutEffect)
-{
-    ScreenBuffer screen;
-    TerminalParser parser;
-    parser.attach(screen);
-    EXPECT_EQ(parser.feedText("banner\r\n\x1b[2J\x1b[5;5Hx\x1b[M\x1b[P\x05"), 0);
-    EXPECT_EQ(screen.characters(), nullptr);
-    screen.resize(10, 2, 0, 0, nullptr);
-    parser.feedText("y");
-    EXPECT_EQ(screen.characters()[0], 'y');
-}
-
 TEST(Parameters, HugeValuesSaturateInsteadOfOverflowing)
 {
     Terminal t(10, 5, 0);

@@ -138,16 +138,28 @@ TEST(Geometry, WidestScreenReportsItsLastColumn)
               std::vector<std::string>{"event invalidate-cells 2,1 2," + std::to_string(MAX_COLUMNS + 1)});
 }
 
-TEST(Geometry, ReleasedStorageIgnoresEditsUntilTheNextResize)
+// Before the first resize and after the storage is released, feeds must
+// neither fail nor touch memory; the next resize starts afresh.
+TEST(Geometry, WithoutStorageFeedsHaveNoEffect)
 {
+    ScreenBuffer unsized;
+    TerminalParser parser;
+    parser.attach(unsized);
+    EXPECT_EQ(parser.feedText("banner\r\n\x1b[2J\x1b[5;5Hx\x1b[M\x1b[P\x05"), 0);
+    EXPECT_EQ(unsized.characters(), nullptr);
+
     Terminal t(10, 3, 2);
     t.feed("abc");
     t.screen.releaseStorage();
     EXPECT_EQ(t.screen.characters(), nullptr);
-    t.feed("more\r\n\x1b[2J\x1b[L\x1b[M\x1b[P\x1bM\x1b[K");
-    t.screen.resize(10, 3, 0, 0, &t.recorder);
-    t.feed("x");
-    EXPECT_TRUE(t.shows("line 1 |x|")) << t.dump();
+    EXPECT_EQ(t.parser.feedText("more\r\n\x1b[2J\x1b[L\x1b[M\x1b[P\x1bM\x1b[K\x05"), 0);
+    for (ScreenBuffer* screen : {&unsized, &t.screen}) {
+        screen->resize(10, 3, 0, 0, nullptr);
+        parser.attach(*screen);
+        parser.feedText("x");
+        EXPECT_EQ(screen->characters()[0], 'x');
+        EXPECT_EQ(screen->characters()[1], 0);
+    }
 }
 
 TEST(Editing, DeleteCellsAndInsertLineRunToTheEndOfTheStorage)
