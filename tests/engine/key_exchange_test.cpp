@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "crypto/md5.h"
+#include "engine/cipher_choice.h"
 #include "engine/key_exchange.h"
 #include "engine/protocol.h"
 #include "tests/engine/test_support.h"
@@ -30,7 +31,7 @@ Bytes toBytes(const mpz_t value, std::size_t count) {
 // 00) and leaves the input in value; returns the input's length.
 std::size_t unwrap(mpz_t value, const test::RsaKeyPair& key) {
     Mpz block;
-    test::rsaPrivateDecrypt(block.value, value, key);
+    mpz_powm(block.value, value, key.d, key.n);
     std::size_t keyLength = (key.bits + 7) / 8;
     Bytes bytes = toBytes(block.value, keyLength);
     EXPECT_EQ(bytes[0], 0x00);
@@ -45,14 +46,6 @@ std::size_t unwrap(mpz_t value, const test::RsaKeyPair& key) {
 
 class KeyExchangeTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        small = new test::RsaKeyPair(768, 11);
-        large = new test::RsaKeyPair(1024, 12);
-    }
-    static void TearDownTestSuite() {
-        delete small;
-        delete large;
-    }
     void SetUp() override {
         folder = test::scratchFolder("kex");
         pool = std::make_unique<RandomPool>();
@@ -63,8 +56,8 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(folder); }
 
-    static test::RsaKeyPair* small;
-    static test::RsaKeyPair* large;
+    const test::RsaKeyPair& small = test::smallKey();
+    const test::RsaKeyPair& large = test::largeKey();
     std::string folder;
     std::unique_ptr<RandomPool> pool;
     test::StatusRecorder status;
@@ -72,9 +65,6 @@ protected:
     FixedSessionHost host{"user", "secret", false, {24, 80, 640, 480}};
     std::unique_ptr<SessionState> state;
 };
-
-test::RsaKeyPair* KeyExchangeTest::small = nullptr;
-test::RsaKeyPair* KeyExchangeTest::large = nullptr;
 
 TEST(IntegerToBytesTest, PadsAndTruncatesFromTheTop) {
     Mpz value;
@@ -88,9 +78,9 @@ TEST(IntegerToBytesTest, PadsAndTruncatesFromTheTop) {
 TEST_F(KeyExchangeTest, SessionIdUsesTheAnnouncedSizes) {
     uint8_t cookie[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     uint8_t id[16];
-    computeSessionId(id, cookie, 1023 + 8, large->n, 700, small->n);
-    Bytes material = toBytes(large->n, 129); // 1031 bits announced: 129 bytes
-    Bytes server = toBytes(small->n, 88);    // 700 bits: 88 bytes, top bytes dropped
+    computeSessionId(id, cookie, 1023 + 8, large.n, 700, small.n);
+    Bytes material = toBytes(large.n, 129); // 1031 bits announced: 129 bytes
+    Bytes server = toBytes(small.n, 88);    // 700 bits: 88 bytes, top bytes dropped
     material.insert(material.end(), server.begin(), server.end());
     material.insert(material.end(), cookie, cookie + 8);
     Md5Context md5;
@@ -108,13 +98,13 @@ TEST_F(KeyExchangeTest, KeysThatCannotCarryTheInputAreRefused) {
     // 32-byte input, announced 34-byte key: one byte short of 00 02 .. 00.
     mpz_set_str(input.value, "ff", 16);
     mpz_mul_2exp(input.value, input.value, 31 * 8);
-    setKey(key, *small, 34 * 8);
+    setKey(key, small, 34 * 8);
     EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, key, *pool));
     // Announced larger than the real modulus: the block would not fit below it.
-    setKey(key, *small, 1024);
+    setKey(key, small, 1024);
     EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, key, *pool));
     // An exponent as large as the modulus (the cost of powm grows with it).
-    setKey(key, *large);
+    setKey(key, large);
     mpz_set(key.exponent, key.modulus);
     EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, key, *pool));
     // A modulus far larger than any announced size would be as costly.
@@ -153,8 +143,8 @@ class FullExchangeTest : public KeyExchangeTest, public ::testing::WithParamInte
 
 TEST_P(FullExchangeTest, SessionKeyRecoveredWithThePrivateKeysKeysTheTransport) {
     bool serverSmaller = GetParam();
-    const test::RsaKeyPair& server = serverSmaller ? *small : *large;
-    const test::RsaKeyPair& hostKey = serverSmaller ? *large : *small;
+    const test::RsaKeyPair& server = serverSmaller ? small : large;
+    const test::RsaKeyPair& hostKey = serverSmaller ? large : small;
     Bytes seedBefore = test::readFile(state->seedFileName);
 
     PacketBuffer message;
@@ -210,7 +200,7 @@ TEST_F(KeyExchangeTest, UnusableHostKeysEndTheExchangeWithAStatusLine) {
     PacketBuffer message;
     // Server key only 8 bits shorter than the host key: no room for padding.
     test::RsaKeyPair close(1016, 13);
-    publicKeyMessage(message, close, *large);
+    publicKeyMessage(message, close, large);
     auto serverKey = readServerKey(*state, message);
     ASSERT_TRUE(serverKey);
     EXPECT_FALSE(completeKeyExchange(*state, message, *serverKey));
@@ -218,12 +208,12 @@ TEST_F(KeyExchangeTest, UnusableHostKeysEndTheExchangeWithAStatusLine) {
     EXPECT_FALSE(state->cipherTransport);
 
     // Host key announced with zero bits.
-    publicKeyMessage(message, *small, *large, 0);
+    publicKeyMessage(message, small, large, 0);
     serverKey = readServerKey(*state, message);
     ASSERT_TRUE(serverKey);
     EXPECT_FALSE(completeKeyExchange(*state, message, *serverKey));
     // A message cut short inside the host key's size.
-    publicKeyMessage(message, *small, *large);
+    publicKeyMessage(message, small, large);
     serverKey = readServerKey(*state, message);
     message.setReadLimit(message.length() + 2);
     EXPECT_FALSE(completeKeyExchange(*state, message, *serverKey));
@@ -235,11 +225,62 @@ TEST_F(KeyExchangeTest, AbsurdServerKeySizesAreRefused) {
     for (uint32_t bits : {0u, RSA_MAX_BITS + 1}) {
         message.reset();
         message.append("cookie!!", 8);
-        putKey(message, *small, bits);
+        putKey(message, small, bits);
         message.advance(-std::ptrdiff_t(message.length()));
         EXPECT_FALSE(readServerKey(*state, message)) << bits;
     }
 }
+
+// --- the cipher the session key message names ------------------------------
+
+std::string tried(const std::string& name) { return "Attempting cipher type '" + name + "'...\n"; }
+std::string refused(const std::string& name) {
+    return tried(name) + "Cipher type '" + name + "' not supported by server.\n";
+}
+std::string taken(const std::string& name) { return tried(name) + "Cipher '" + name + "' selected.\n"; }
+
+struct ChoiceCase {
+    uint8_t preference;
+    uint32_t mask;
+    uint8_t sent;
+    std::string lines;
+};
+
+void PrintTo(const ChoiceCase& c, std::ostream* out) { *out << int(c.preference) << "/" << c.mask; }
+
+class CipherChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(CipherChoiceTest, SendsTheCipherAndShowsEachAttempt) {
+    const ChoiceCase& c = GetParam();
+    test::StatusRecorder status;
+    FixedSessionHost host("u", "p", false, {24, 80, 0, 0});
+    SessionState state(std::make_unique<Transport>(), c.preference, host);
+    EXPECT_EQ(chooseCipher(state, c.preference, c.mask), c.sent);
+    EXPECT_EQ(status.text(), c.lines);
+}
+
+// Mask 0x48 offers Triple-DES and Blowfish; 0x02 only bit 1; 0x40 only
+// Blowfish. A Triple-DES preference always ends in Triple-DES (the second
+// attempt is taken regardless), and only the user's own choice sends none.
+const std::string BLOWFISH_REFUSED = refused("BLOWFISH") + refused("BLOWFISHCBC");
+const std::string TRIPLE_DES_AGAIN = refused("3DES") + taken("3DESCBC");
+
+INSTANTIATE_TEST_SUITE_P(
+    Choices, CipherChoiceTest,
+    ::testing::Values(
+        ChoiceCase{3, 0x48, 3, taken("3DES")}, ChoiceCase{6, 0x48, 6, taken("BLOWFISH")},
+        // An unknown stored preference behaves as the default.
+        ChoiceCase{77, 0x48, 3, taken("3DES")},
+        ChoiceCase{6, 0x08, 3, BLOWFISH_REFUSED + taken("3DES")},
+        ChoiceCase{3, 0x02, 3, TRIPLE_DES_AGAIN}, ChoiceCase{3, 0x40, 3, TRIPLE_DES_AGAIN},
+        ChoiceCase{3, 0x00, 3, TRIPLE_DES_AGAIN},
+        ChoiceCase{0, 0x48, 0, tried("NONE") + "No cipher selected. Encryption disabled.\n"},
+        ChoiceCase{6, 0x00, 3, BLOWFISH_REFUSED + TRIPLE_DES_AGAIN},
+        // Starting at the second Triple-DES attempt runs out of candidates
+        // before 3DESCBC could follow a refused 3DES; still never none.
+        ChoiceCase{9, 0x00, 3,
+                   refused("3DESCBC") + refused("3DES") + BLOWFISH_REFUSED +
+                       "Server offers no known cipher; trying '3DES'.\n"}));
 
 } // namespace
 } // namespace kestrel

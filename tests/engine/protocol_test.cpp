@@ -19,12 +19,11 @@ public:
     void sendLine(const char* line) { transport_.stream().writeText(line); }
     bool readLine(std::string& line) { return transport_.stream().readLine(line); }
 
-    void sendPublicKey(const test::RsaKeyPair& server, const test::RsaKeyPair& host,
-                       uint8_t type = MSG_SMSG_PUBLIC_KEY) {
+    void sendPublicKey(uint8_t type = MSG_SMSG_PUBLIC_KEY) {
         PacketBuffer message;
         message.beginPacket(type);
         message.append("COOKIE!!", 8);
-        for (const test::RsaKeyPair* key : {&server, &host}) {
+        for (const test::RsaKeyPair* key : {&test::smallKey(), &test::largeKey()}) {
             message.putUint32(key->bits);
             message.putMpint(key->e);
             message.putMpint(key->n);
@@ -36,12 +35,12 @@ public:
     }
 
     // Runs the handshake up to the user name.
-    void handshake(const test::RsaKeyPair& server, const test::RsaKeyPair& host) {
+    void handshake() {
         std::string line;
         sendLine("SSH-1.5-scripted\n");
         EXPECT_TRUE(transport_.stream().readLine(line));
         EXPECT_EQ(line, "SSH-1.5-KESTREL11.00.46\n");
-        sendPublicKey(server, host);
+        sendPublicKey();
         expect(MSG_CMSG_SESSION_KEY);
         EXPECT_EQ(last_.getByte(), 0); // the user chose no cipher
         send(MSG_SMSG_SUCCESS);
@@ -72,14 +71,6 @@ private:
 
 class ProtocolTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        serverKey = new test::RsaKeyPair(768, 21);
-        hostKey = new test::RsaKeyPair(1024, 22);
-    }
-    static void TearDownTestSuite() {
-        delete serverKey;
-        delete hostKey;
-    }
     void SetUp() override {
         folder = test::scratchFolder("protocol");
         state = new SessionState(std::make_unique<Transport>(pair.client), CIPHER_NONE, host);
@@ -99,8 +90,6 @@ protected:
         return end;
     }
 
-    static test::RsaKeyPair* serverKey;
-    static test::RsaKeyPair* hostKey;
     test::StatusRecorder status;
     test::SocketPair pair;
     FixedSessionHost host{"alice", "secret", true, {30, 100, 800, 600}};
@@ -111,13 +100,10 @@ protected:
     std::string folder;
 };
 
-test::RsaKeyPair* ProtocolTest::serverKey = nullptr;
-test::RsaKeyPair* ProtocolTest::hostKey = nullptr;
-
 TEST_F(ProtocolTest, SessionWithoutPasswordRequestsVt52AndShowsOutput) {
     sendStdinData(*state, "too early"); // no cipher transport yet: dropped
     start();
-    server.handshake(*serverKey, *hostKey);
+    server.handshake();
     server.send(MSG_SMSG_SUCCESS); // the user name alone is enough
     server.expect(MSG_CMSG_REQUEST_PTY);
     PacketBuffer& pty = server.last();
@@ -161,7 +147,7 @@ TEST_F(ProtocolTest, SessionWithoutPasswordRequestsVt52AndShowsOutput) {
 
 TEST_F(ProtocolTest, TypeAheadAndResizeWaitForTheShell) {
     start();
-    server.handshake(*serverKey, *hostKey);
+    server.handshake();
     sendStdinData(*state, "ls");
     // More type-ahead than the queue holds is dropped, not buffered without end.
     sendStdinData(*state, std::string(PENDING_INPUT_LIMIT, 'x').c_str());
@@ -196,7 +182,7 @@ TEST_F(ProtocolTest, TypeAheadAndResizeWaitForTheShell) {
 
 TEST_F(ProtocolTest, LongDisconnectReasonIsCutToTheMessageBuffer) {
     start();
-    server.handshake(*serverKey, *hostKey);
+    server.handshake();
     server.sendText(MSG_DISCONNECT, std::string(600, 'r'));
     EXPECT_EQ(finish(), END_LOGIN_REFUSED);
     std::string expected = "Error during authorization!\nServer response: " + std::string(181, 'r') + "\n";
@@ -206,7 +192,7 @@ TEST_F(ProtocolTest, LongDisconnectReasonIsCutToTheMessageBuffer) {
 
 TEST_F(ProtocolTest, MalformedAndCorruptPacketsEndTheLoopWithAStatusLine) {
     start();
-    server.handshake(*serverKey, *hostKey);
+    server.handshake();
     server.send(MSG_SMSG_SUCCESS);
     server.expect(MSG_CMSG_REQUEST_PTY);
     server.send(MSG_SMSG_SUCCESS);
@@ -223,7 +209,7 @@ TEST_F(ProtocolTest, OnlyTheIdentificationPrefixAndTheFirstEncryptedReplyAreChec
     server.readLine(line);
     EXPECT_EQ(line, "SSH-1.5-KESTREL11.00.46\n");
     // The key message's type is not looked at: its fields are what count.
-    server.sendPublicKey(*serverKey, *hostKey, MSG_SMSG_SUCCESS);
+    server.sendPublicKey(MSG_SMSG_SUCCESS);
     server.expect(MSG_CMSG_SESSION_KEY);
     server.sendRaw({0, 0, 0, 5, 0, 0, 0, MSG_SMSG_SUCCESS, 1, 2, 3, 4}); // bad check
     EXPECT_EQ(finish(), END_CANNOT_DECRYPT);

@@ -36,8 +36,7 @@ protected:
 TEST_F(RandomPoolTest, FirstOutputIsByte64AndBytes0To63AreNeverHandedOut) {
     poolInit(*pool, seedName.c_str());
     RandomPool before = *pool;
-    EXPECT_EQ(poolGetByte(*pool), before.state[64]);
-    for (int i = 1; i < 960; ++i)
+    for (int i = 0; i < 960; ++i)
         EXPECT_EQ(poolGetByte(*pool), before.state[64 + i]);
     EXPECT_EQ(pool->getPosition, POOL_SIZE);
     // The 961st byte comes only after a stir (the time noise depends on the

@@ -64,16 +64,16 @@ RsaKeyPair::RsaKeyPair(unsigned keyBits, unsigned long seed) : bits(keyBits) {
     mpz_t p, q, phi, p1, q1;
     mpz_inits(p, q, phi, p1, q1, nullptr);
     mpz_set_ui(e, 65537);
+    // Top two bits set in each prime so the product has exactly keyBits.
+    auto prime = [&](mpz_t out, unsigned primeBits) {
+        mpz_urandomb(out, random, primeBits);
+        mpz_setbit(out, primeBits - 1);
+        mpz_setbit(out, primeBits - 2);
+        mpz_nextprime(out, out);
+    };
     do {
-        // Top two bits set in each prime so the product has exactly keyBits.
-        mpz_urandomb(p, random, keyBits / 2);
-        mpz_setbit(p, keyBits / 2 - 1);
-        mpz_setbit(p, keyBits / 2 - 2);
-        mpz_nextprime(p, p);
-        mpz_urandomb(q, random, keyBits - keyBits / 2);
-        mpz_setbit(q, keyBits - keyBits / 2 - 1);
-        mpz_setbit(q, keyBits - keyBits / 2 - 2);
-        mpz_nextprime(q, q);
+        prime(p, keyBits / 2);
+        prime(q, keyBits - keyBits / 2);
         mpz_mul(n, p, q);
         mpz_sub_ui(p1, p, 1);
         mpz_sub_ui(q1, q, 1);
@@ -85,8 +85,14 @@ RsaKeyPair::RsaKeyPair(unsigned keyBits, unsigned long seed) : bits(keyBits) {
 
 RsaKeyPair::~RsaKeyPair() { mpz_clears(e, n, d, nullptr); }
 
-void rsaPrivateDecrypt(mpz_t result, const mpz_t input, const RsaKeyPair& key) {
-    mpz_powm(result, input, key.d, key.n);
+const RsaKeyPair& smallKey() {
+    static const RsaKeyPair key(768, 11);
+    return key;
+}
+
+const RsaKeyPair& largeKey() {
+    static const RsaKeyPair key(1024, 12);
+    return key;
 }
 
 std::string scratchFolder(const std::string& leaf) {

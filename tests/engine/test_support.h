@@ -29,20 +29,17 @@ public:
     ~StatusRecorder() override { bindStatusSink(nullptr); }
     void feedText(const char* text, std::size_t length) override {
         std::lock_guard<std::mutex> hold(lock_);
-        pieces_.emplace_back(text, length);
+        text_.append(text, length);
     }
     std::string text() const {
         std::lock_guard<std::mutex> hold(lock_);
-        std::string all;
-        for (const std::string& piece : pieces_)
-            all += piece;
-        return all;
+        return text_;
     }
     bool contains(const std::string& needle) const { return text().find(needle) != std::string::npos; }
 
 private:
     mutable std::mutex lock_;
-    std::vector<std::string> pieces_;
+    std::string text_;
 };
 
 using Bytes = std::vector<uint8_t>;
@@ -61,8 +58,10 @@ struct RsaKeyPair {
     unsigned bits;
 };
 
-// result = input ^ d mod n
-void rsaPrivateDecrypt(mpz_t result, const mpz_t input, const RsaKeyPair& key);
+// Made once per run (key generation is the slow part): a 768-bit and a
+// 1024-bit key, the usual server and host key sizes.
+const RsaKeyPair& smallKey();
+const RsaKeyPair& largeKey();
 
 std::string scratchFolder(const std::string& leaf);
 std::vector<uint8_t> readFile(const std::string& path);

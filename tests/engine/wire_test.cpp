@@ -102,14 +102,17 @@ Bytes framed(uint8_t type, const Bytes& data, uint8_t padByte = 0) {
     return packet;
 }
 
-TEST(FramingTest, WritePacketPadsToWholeBlocks) {
+class FramingTest : public ::testing::Test {
+protected:
     test::SocketPair pair;
-    Transport transport(pair.client);
+    Transport transport{pair.client};
     PacketBuffer buffer;
+};
+
+TEST_F(FramingTest, WritePacketPadsToWholeBlocks) {
     buffer.beginPacket(MSG_CMSG_EXEC_SHELL);
     ASSERT_EQ(transport.writePacket(buffer), 0);
     EXPECT_EQ(receiveAll(pair.server, 12), framed(MSG_CMSG_EXEC_SHELL, {}));
-    EXPECT_EQ(framed(12, {}).size(), 12u);
 
     buffer.beginPacket(MSG_CMSG_STDIN_DATA);
     buffer.append("abc", 3);
@@ -119,24 +122,17 @@ TEST(FramingTest, WritePacketPadsToWholeBlocks) {
     EXPECT_EQ(wire[3], 8); // L = 8 takes a full block of padding
 }
 
-TEST(FramingTest, ReadPacketSkipsIgnoreAndDebug) {
-    test::SocketPair pair;
-    Transport transport(pair.client);
+TEST_F(FramingTest, ReadPacketSkipsIgnoreAndDebug) {
     Bytes stream = framed(MSG_IGNORE, {0, 0, 0, 1, 'x'});
     for (const Bytes& more : {framed(MSG_DEBUG, {0, 0, 0, 0}), framed(MSG_SMSG_SUCCESS, {9, 8, 7}, 0x5A)})
         stream.insert(stream.end(), more.begin(), more.end());
     sendRaw(pair.server, stream);
-    PacketBuffer buffer;
     ASSERT_EQ(transport.readPacket(buffer), MSG_SMSG_SUCCESS);
     EXPECT_EQ(buffer.getByte(), 9);
     EXPECT_EQ(buffer.remaining(), 2u); // the check field is not data
 }
 
-TEST(FramingTest, ReadPacketRefusesBadFrames) {
-    test::SocketPair pair;
-    Transport transport(pair.client);
-    PacketBuffer buffer;
-
+TEST_F(FramingTest, ReadPacketRefusesBadFramesAndNoticesTheEnd) {
     Bytes corrupt = framed(MSG_SMSG_SUCCESS, {1});
     corrupt.back() ^= 1;
     sendRaw(pair.server, corrupt);
@@ -149,12 +145,8 @@ TEST(FramingTest, ReadPacketRefusesBadFrames) {
 
     sendRaw(pair.server, {0x00, 0x00, 0x00, 0x04});
     EXPECT_EQ(transport.readPacket(buffer), READ_CORRUPT);
-}
 
-TEST(FramingTest, ConnectionEndsAreFailures) {
-    test::SocketPair pair;
-    Transport transport(pair.client);
-    PacketBuffer buffer;
+    // The peer leaving mid-packet is a lost connection, and stays one.
     Bytes half = framed(MSG_SMSG_SUCCESS, {1, 2, 3, 4, 5, 6});
     half.resize(half.size() / 2);
     sendRaw(pair.server, half);

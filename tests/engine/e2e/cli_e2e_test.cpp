@@ -47,7 +47,11 @@ TEST(CliTest, ScriptedSessionEndsWithStatusZero) {
 
 TEST(CliTest, EachFailureHasItsOwnExitStatus) {
     Ssh1dProcess server;
-    EXPECT_EQ(runCli(target(server) + " --timeout 20", "wrong").status, 4);
+    CliRun refused = runCli(target(server) + " --timeout 20", "wrong");
+    EXPECT_EQ(refused.status, 4);
+    EXPECT_NE(refused.output.find("Sent login password\nAuthorization error. Check username and password.\n"),
+              std::string::npos)
+        << refused.output;
 
     Ssh1dProcess badIdent({"--fault", "bad-ident"});
     EXPECT_EQ(runCli(target(badIdent) + " --timeout 20", test::SSH1D_PASSWORD).status, 5);

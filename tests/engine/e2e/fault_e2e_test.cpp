@@ -66,12 +66,5 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST(FaultE2eTest, WrongPasswordIsRefused) {
-    Ssh1dProcess server;
-    LiveSession session(server.port(), 3, "wrong");
-    EXPECT_EQ(session.finish(STEP_SECONDS), END_LOGIN_REFUSED);
-    EXPECT_TRUE(session.status.contains("Sent login password\nAuthorization error. Check username and password.\n"));
-}
-
 } // namespace
 } // namespace kestrel
