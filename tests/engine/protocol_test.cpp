@@ -38,7 +38,7 @@ public:
     void handshake() {
         std::string line;
         sendLine("SSH-1.5-scripted\n");
-        EXPECT_TRUE(transport_.stream().readLine(line));
+        EXPECT_TRUE(readLine(line));
         EXPECT_EQ(line, "SSH-1.5-KESTREL11.00.46\n");
         sendPublicKey();
         expect(MSG_CMSG_SESSION_KEY);
@@ -51,6 +51,7 @@ public:
     int read() { return transport_.readPacket(last_); }
     void expect(int type) { ASSERT_EQ(read(), type); }
     PacketBuffer& last() { return last_; }
+    test::Bytes unread() { return test::Bytes(last_.cursor(), last_.cursor() + last_.remaining()); }
 
     void send(int type, const std::function<void(PacketBuffer&)>& fill = {}) {
         PacketBuffer message;
@@ -106,14 +107,9 @@ TEST_F(ProtocolTest, SessionWithoutPasswordRequestsVt52AndShowsOutput) {
     server.handshake();
     server.send(MSG_SMSG_SUCCESS); // the user name alone is enough
     server.expect(MSG_CMSG_REQUEST_PTY);
-    PacketBuffer& pty = server.last();
-    EXPECT_EQ(pty.getString(), "vt52");
-    EXPECT_EQ(pty.getUint32(), 30u);
-    EXPECT_EQ(pty.getUint32(), 100u);
-    EXPECT_EQ(pty.getUint32(), 800u);
-    EXPECT_EQ(pty.getUint32(), 600u);
-    EXPECT_EQ(pty.getByte(), 0);
-    EXPECT_EQ(pty.remaining(), 0u);
+    // "vt52", 30 rows, 100 columns, 800 x 600 pixels, no terminal modes.
+    EXPECT_EQ(server.unread(), (test::Bytes{0, 0, 0, 4, 'v', 't', '5', '2', 0, 0, 0, 30, 0, 0, 0, 100, 0, 0, 3,
+                                            0x20, 0, 0, 2, 0x58, 0}));
     server.send(MSG_SMSG_SUCCESS);
     server.expect(MSG_CMSG_EXEC_SHELL);
     server.sendText(MSG_SMSG_STDOUT_DATA, std::string("shown\0hidden", 12));
@@ -162,8 +158,7 @@ TEST_F(ProtocolTest, TypeAheadAndResizeWaitForTheShell) {
     server.send(MSG_SMSG_FAILURE);
     server.expect(MSG_CMSG_EXEC_SHELL);
     server.expect(MSG_CMSG_WINDOW_SIZE);
-    EXPECT_EQ(server.last().getUint32(), 40u);
-    EXPECT_EQ(server.last().getUint32(), 120u);
+    EXPECT_EQ(server.unread(), (test::Bytes{0, 0, 0, 40, 0, 0, 0, 120, 0, 0, 3, 0xC0, 0, 0, 3, 0x20}));
     server.expect(MSG_CMSG_STDIN_DATA);
     EXPECT_EQ(server.last().getString(), "ls\r");
     // An empty text (an empty paste) is still one message.

@@ -257,7 +257,6 @@ TEST_P(CipherTransportTest, PacketsMatchTheCipherOracleAndWrongKeysShowAsCorrupt
     auto contexts = std::make_unique<CipherContexts>();
     auto transport = makeTransport(cipher, plain, *contexts);
     transport->setSessionKey(key, sizeof key);
-    EXPECT_EQ(transport->stream().handle(), plain.stream().handle());
 
     auto oracle = std::make_unique<CipherContexts>();
     keyOracle(oracle->receive, cipher, key);

@@ -49,17 +49,13 @@ Ssh1dProcess::Ssh1dProcess(const std::vector<std::string>& extra) {
     close(pipeEnds[1]);
     collector_ = std::thread([this, fd = pipeEnds[0]] { collect(fd); });
     auto deadline = std::chrono::steady_clock::now() + STARTUP_LIMIT;
-    while (port_ == 0 && std::chrono::steady_clock::now() < deadline) {
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            std::size_t at = log_.find(LISTENING);
-            std::size_t end = at == std::string::npos ? at : log_.find('\n', at);
-            if (end != std::string::npos) {
-                std::string address = log_.substr(at + LISTENING.size(), end - at - LISTENING.size());
-                port_ = uint16_t(std::atoi(address.substr(address.rfind(':') + 1).c_str()));
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (; port_ == 0 && std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        std::string text = log();
+        std::size_t at = text.find(LISTENING);
+        std::size_t end = at == std::string::npos ? at : text.find('\n', at);
+        if (end != std::string::npos) // "host:port\n"
+            port_ = uint16_t(std::atoi(text.c_str() + text.rfind(':', end) + 1));
     }
     if (port_ == 0)
         throw std::runtime_error("ssh1d did not start: " + log());
