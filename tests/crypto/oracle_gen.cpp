@@ -3,7 +3,7 @@
 // DES-CBC contexts that keep their own IVs across packets, Blowfish-CBC with
 // every 4-byte group reversed on the way in and out, and MD5. The portable
 // replay test checks our code against the file, also in builds that have no
-// OpenSSL. Usage: crypto_oracle_gen <output file> [random-seed]
+// OpenSSL. Usage: crypto_oracle_gen <output file> [random_seed]
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
@@ -138,7 +138,7 @@ void writeMd5(std::FILE* f, std::mt19937& rng, std::size_t length) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) die("usage: crypto_oracle_gen <output file> [random-seed]");
+    if (argc < 2) die("usage: crypto_oracle_gen <output file> [random_seed]");
     const unsigned long seed = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 20261206ul;
     OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
     OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");

@@ -49,7 +49,7 @@ protected:
     void SetUp() override {
         folder = test::scratchFolder("kex");
         pool = std::make_unique<RandomPool>();
-        poolInit(*pool, (folder + "/seed").c_str());
+        poolInit(*pool, (folder + "/ssh_seedfile").c_str());
         state = std::make_unique<SessionState>(std::make_unique<Transport>(pair.client), CIPHER_BLOWFISH,
                                                host);
         state->seedFileName = folder + "/seed";

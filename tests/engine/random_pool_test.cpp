@@ -82,18 +82,18 @@ TEST_F(RandomPoolTest, MissingSeedFileIsCreatedAndReplacedBySave) {
 }
 
 TEST_F(RandomPoolTest, SeedFileContentDecidesTheOutput) {
-    auto firstBytes = [&](const std::vector<uint8_t>& seed) {
-        EXPECT_TRUE(seedFileWrite(seedName.c_str(), seed.data(), seed.size()));
+    auto firstBytes = [&](const std::vector<uint8_t>& stored) {
+        EXPECT_TRUE(seedFileWrite(seedName.c_str(), stored.data(), stored.size()));
         poolInit(*pool, seedName.c_str());
         std::vector<uint8_t> out;
         for (int i = 0; i < 32; ++i)
             out.push_back(poolGetByte(*pool));
         return out;
     };
-    std::vector<uint8_t> seed(SEED_FILE_SIZE, 0x42);
-    std::vector<uint8_t> first = firstBytes(seed);
-    seed[100] ^= 1;
-    EXPECT_NE(firstBytes(seed), first);
+    std::vector<uint8_t> stored(SEED_FILE_SIZE, 0x42);
+    std::vector<uint8_t> first = firstBytes(stored);
+    stored[100] ^= 1;
+    EXPECT_NE(firstBytes(stored), first);
 }
 
 TEST_F(RandomPoolTest, UnusableSeedLocationDoesNotStopThePool) {

@@ -56,11 +56,11 @@ void SocketPair::closeServer() {
     server = SOCKET_CLOSED;
 }
 
-RsaKeyPair::RsaKeyPair(unsigned keyBits, unsigned long seed) : bits(keyBits) {
+RsaKeyPair::RsaKeyPair(unsigned keyBits, unsigned long randomSeed) : bits(keyBits) {
     mpz_inits(e, n, d, nullptr);
     gmp_randstate_t random;
     gmp_randinit_default(random);
-    gmp_randseed_ui(random, seed);
+    gmp_randseed_ui(random, randomSeed);
     mpz_t p, q, phi, p1, q1;
     mpz_inits(p, q, phi, p1, q1, nullptr);
     mpz_set_ui(e, 65537);

@@ -52,7 +52,7 @@ struct Mpz {
 };
 
 struct RsaKeyPair {
-    explicit RsaKeyPair(unsigned bits, unsigned long seed);
+    explicit RsaKeyPair(unsigned bits, unsigned long randomSeed);
     ~RsaKeyPair();
     mpz_t e, n, d;
     unsigned bits;
