@@ -22,7 +22,7 @@ options:
   --scrollback N   scroll-back lines, 0 to 500 (default 100)
   --chunk N        feed N bytes per call (default: each file in one call);
                    with --split-seed, the largest random piece
-  --split-seed S   cut the input at pseudo-random points drawn from seed S
+  --split-seed S   cut the input at pseudo-random points drawn from random seed S
                    (pieces of 1 to N bytes, N from --chunk, default 64)
   --attrs          add the attribute words of every line
   --events         add one line per notification, host replies included
