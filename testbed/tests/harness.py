@@ -8,6 +8,7 @@ import sys
 import tempfile
 import threading
 import time
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TESTBED = os.path.dirname(HERE)
@@ -90,6 +91,20 @@ class ServerProcess:
 
     def __exit__(self, *_):
         self.stop()
+
+
+class SharedServerTest(unittest.TestCase):
+    """One server for all tests of a class: starting one costs a key generation."""
+
+    server_args = ()
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = ServerProcess(*cls.server_args)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
 
 
 def keyed(port, cipher=wire.CIPHER_3DES, timeout=20.0):

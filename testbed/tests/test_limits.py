@@ -4,21 +4,13 @@ import socket
 import time
 import unittest
 
-from harness import USER, ServerProcess, connect, keyed
+from harness import USER, ServerProcess, SharedServerTest, connect, keyed
 
 from ssh1dlib import wire
 from ssh1dlib.client import Client
 
 
-class FieldLimitTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = ServerProcess()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
+class FieldLimitTest(SharedServerTest):
     def fresh(self):
         client = keyed(self.server.port, wire.CIPHER_BLOWFISH)
         self.addCleanup(client.close)

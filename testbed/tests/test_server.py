@@ -7,7 +7,7 @@ import threading
 import time
 import unittest
 
-from harness import PASSWORD, USER, ServerProcess, connect, keyed
+from harness import PASSWORD, USER, ServerProcess, SharedServerTest, connect, keyed
 
 from ssh1dlib import wire
 from ssh1dlib.client import Client, ClientError
@@ -15,14 +15,8 @@ from ssh1dlib.transport import ConnectionClosed
 from ssh1dlib.wire import ProtocolError
 
 
-class SessionTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = ServerProcess("--allow-none")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
+class SessionTest(SharedServerTest):
+    server_args = ("--allow-none",)
 
     def test_command_output_and_status_under_each_cipher(self):
         # The command's own bytes, not valid UTF-8, must reach the shell as sent.
@@ -119,16 +113,8 @@ def collect(client):
             return b"".join(out), b"", reader.uint32()
 
 
-class HostileClientTest(unittest.TestCase):
+class HostileClientTest(SharedServerTest):
     """Whatever a client sends, the server answers or hangs up and keeps serving."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.server = ServerProcess()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
 
     def tearDown(self):
         with connect(self.server.port) as client:  # still serving
