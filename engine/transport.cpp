@@ -2,12 +2,18 @@
 
 #include <cstring>
 
+#include "crypto/blowfish.h"
 #include "crypto/byte_order.h"
 #include "crypto/crc32.h"
+#include "crypto/des.h"
 
 namespace kestrel {
 
 namespace {
+
+// The encrypted part of a framed packet: everything after the length field.
+uint8_t* packetBody(PacketBuffer& buffer) { return buffer.start() + 4; }
+std::size_t packetBodySize(PacketBuffer& buffer) { return buffer.size() - 4; }
 
 uint32_t paddingFor(uint32_t length) { return 8 - length % 8; }
 
@@ -99,11 +105,13 @@ void TripleDesTransport::setKey(CipherContext& context, const uint8_t* key, std:
 }
 
 void TripleDesTransport::encrypt(PacketBuffer& buffer) {
-    cipherEncrypt(contexts_.send, buffer.start() + 4, buffer.size() - 4);
+    uint8_t* body = packetBody(buffer);
+    tripleDesEncrypt(contexts_.send.state.tripleDes, body, body, packetBodySize(buffer));
 }
 
 void TripleDesTransport::decrypt(PacketBuffer& buffer) {
-    cipherDecrypt(contexts_.receive, buffer.start() + 4, buffer.size() - 4);
+    uint8_t* body = packetBody(buffer);
+    tripleDesDecrypt(contexts_.receive.state.tripleDes, body, body, packetBodySize(buffer));
 }
 
 void BlowfishTransport::setKey(CipherContext& context, const uint8_t* key, std::size_t length,
@@ -112,11 +120,13 @@ void BlowfishTransport::setKey(CipherContext& context, const uint8_t* key, std::
 }
 
 void BlowfishTransport::encrypt(PacketBuffer& buffer) {
-    cipherEncrypt(contexts_.send, buffer.start() + 4, buffer.size() - 4);
+    uint8_t* body = packetBody(buffer);
+    blowfishCbcEncrypt(contexts_.send.state.blowfish, body, body, packetBodySize(buffer));
 }
 
 void BlowfishTransport::decrypt(PacketBuffer& buffer) {
-    cipherDecrypt(contexts_.receive, buffer.start() + 4, buffer.size() - 4);
+    uint8_t* body = packetBody(buffer);
+    blowfishCbcDecrypt(contexts_.receive.state.blowfish, body, body, packetBodySize(buffer));
 }
 
 void NullCipherTransport::setKey(CipherContext& context, const uint8_t*, std::size_t, int) {
