@@ -18,6 +18,7 @@ constexpr std::size_t SEED_REMIX_SIZE = 16;
 
 constexpr const char* TEXT_KEY_UNREADABLE = "ERROR - Cannot read server public key\n";
 constexpr const char* TEXT_KEY_REFUSED = "ERROR - Server public key rejected\n";
+constexpr const char* TEXT_HOST_KEY_REFUSED = "ERROR - Host key not accepted\n";
 
 bool sizeUsable(uint32_t bits) { return bits > 0 && bits <= RSA_MAX_BITS; }
 
@@ -154,6 +155,10 @@ bool completeKeyExchange(SessionState& state, PacketBuffer& buffer, const RsaPub
     }
     if (!sizeUsable(hostKey.bits)) {
         logStatus(TEXT_KEY_REFUSED);
+        return false;
+    }
+    if (!state.host.acceptHostKey(hostKey)) {
+        logStatus(TEXT_HOST_KEY_REFUSED);
         return false;
     }
 

@@ -184,8 +184,12 @@ SessionEnd interact(SessionState& state, PacketBuffer& buffer) {
         }
         if (type == MSG_DISCONNECT)
             return END_SERVER_DISCONNECT;
-        if (type == MSG_SMSG_EXITSTATUS)
+        if (type == MSG_SMSG_EXITSTATUS) {
+            uint32_t status = buffer.getUint32();
+            if (!buffer.failed())
+                state.exitStatus = status;
             return END_SERVER_EXIT;
+        }
     }
 }
 

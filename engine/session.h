@@ -6,6 +6,7 @@
 #include <gmp.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "engine/random_pool.h"
@@ -61,6 +62,8 @@ struct SessionState {
     std::string pendingInput;      // guarded by sendLock
     bool windowSizePending = false; // guarded by sendLock
     std::atomic<bool> workerRunning{false};
+    // The remote command's exit status, once the server has reported it.
+    std::optional<uint32_t> exitStatus;
 };
 
 // Sends one packet on the plain or the cipher transport under the send lock.

@@ -8,6 +8,8 @@
 
 namespace kestrel {
 
+struct RsaPublicKey;
+
 struct TerminalGeometry {
     uint32_t rows;
     uint32_t columns;
@@ -24,6 +26,10 @@ public:
     virtual bool useVt52() const = 0;
     // Asked on the worker (pty request) and the user-interface thread (resize).
     virtual TerminalGeometry geometry() const = 0;
+    // Decides on the server's host key before the session key is sent
+    // (worker thread). The handheld trusts every key; a desktop client may
+    // keep known keys and refuse a changed one.
+    virtual bool acceptHostKey(const RsaPublicKey&) { return true; }
 };
 
 // A host whose values are set up front and may change during the session
