@@ -1,0 +1,101 @@
+#include "tools/kestrel1/client_host.h"
+
+#include "crypto/secure_zero.h"
+#include "engine/status_log.h"
+
+namespace kestrel::client {
+
+std::optional<std::string> Prompter::ask(const std::string& question, bool echo) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (aborted_)
+        return std::nullopt;
+    question_ = question;
+    echo_ = echo;
+    asked_ = true;
+    shown_ = false;
+    haveAnswer_ = false;
+    hold.unlock();
+    wake_();
+    hold.lock();
+    answered_.wait(hold, [&] { return haveAnswer_ || aborted_; });
+    asked_ = false;
+    std::optional<std::string> text = std::move(answer_);
+    answer_.reset();
+    return aborted_ ? std::nullopt : text;
+}
+
+bool Prompter::takeQuestion(std::string& question, bool& echo) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!asked_ || shown_)
+        return false;
+    shown_ = true;
+    question = question_;
+    echo = echo_;
+    return true;
+}
+
+bool Prompter::waiting() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return asked_ && shown_ && !haveAnswer_;
+}
+
+void Prompter::answer(std::optional<std::string> text) {
+    std::lock_guard<std::mutex> hold(lock_);
+    answer_ = std::move(text);
+    haveAnswer_ = true;
+    answered_.notify_all();
+}
+
+void Prompter::abort() {
+    std::lock_guard<std::mutex> hold(lock_);
+    aborted_ = true;
+    answered_.notify_all();
+}
+
+ClientHost::ClientHost(const ClientOptions& options, TerminalGeometry size, Prompter& prompter, KnownHosts known)
+    : FixedSessionHost(options.user, options.password, options.vt52, size), host_(options.host),
+      port_(options.port), user_(options.user), havePassword_(options.havePassword),
+      acceptNew_(options.acceptNewHostKey), prompter_(prompter), known_(std::move(known)) {}
+
+std::string ClientHost::password() const {
+    if (havePassword_)
+        return FixedSessionHost::password();
+    std::optional<std::string> typed = prompter_.ask(user_ + "@" + host_ + "'s password: ", false);
+    return typed.value_or("");
+}
+
+bool ClientHost::askToTrust(const RsaPublicKey& key) {
+    std::string about = "The host key of " + host_ + " port " + std::to_string(port_) + " is not known.\r\n" +
+                        "Key: " + std::to_string(key.bits) + " bits, " + hostKeyFingerprint(key) + "\r\n";
+    if (!acceptNew_) {
+        std::optional<std::string> reply = prompter_.ask(about + "Trust it and remember it (yes/no)? ", true);
+        if (!reply || (*reply != "yes" && *reply != "y")) {
+            decision_ = HostKeyDecision::Refused;
+            return false;
+        }
+    } else {
+        logStatus(about);
+    }
+    if (known_.add(host_, port_, key))
+        logStatus("Host key remembered in " + known_.path() + "\r\n");
+    else
+        logStatus("Warning - could not write " + known_.path() + "\r\n");
+    return true;
+}
+
+bool ClientHost::acceptHostKey(const RsaPublicKey& key) {
+    HostKeyCheck check = known_.check(host_, port_, key);
+    if (check.match == HostKeyMatch::Matches)
+        return true;
+    if (check.match == HostKeyMatch::Unknown)
+        return askToTrust(key);
+    decision_ = HostKeyDecision::Changed;
+    changedLine_ = check.line;
+    logStatus("WARNING - THE HOST KEY OF " + host_ + " PORT " + std::to_string(port_) + " HAS CHANGED!\r\n" +
+              "Someone may be listening in, or the server's key was replaced.\r\n" +
+              "New key: " + std::to_string(key.bits) + " bits, " + hostKeyFingerprint(key) + "\r\n" +
+              "Remove line " + std::to_string(check.line) + " of " + known_.path() + " to accept it.\r\n");
+    return false;
+}
+
+} // namespace kestrel::client

@@ -1,0 +1,55 @@
+// The command line of kestrel1, and the exit codes it promises.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "tools/kestrel1/settings_file.h"
+
+namespace kestrel::client {
+
+// Exit codes of the client itself; otherwise it exits with the remote
+// command's status, or 128 + the signal that ended it.
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_CONNECT_FAILED = 251;
+constexpr int EXIT_LOGIN_REFUSED = 252;
+constexpr int EXIT_HOST_KEY_REFUSED = 253;
+constexpr int EXIT_PROTOCOL_FAILED = 254;
+constexpr int EXIT_SESSION_LOST = 255; // no exit status: disconnected, lost, ~.
+
+constexpr double DEFAULT_CONNECT_TIMEOUT = 15;
+// Longer than any network needs; a larger value only hides a typing error.
+constexpr double MAX_CONNECT_TIMEOUT = 3600;
+// Host names longer than DNS allows are not host names.
+constexpr std::size_t MAX_HOST_NAME = 253;
+// A password file holds one line; more is not a password file.
+constexpr std::size_t PASSWORD_FILE_LIMIT = 4096;
+// The server takes passwords up to this length.
+constexpr std::size_t MAX_PASSWORD = 1024;
+
+struct ClientOptions {
+    std::string host;
+    uint16_t port = 22;
+    std::string user;
+    std::string password;  // from KESTREL_PASSWORD or --password-file
+    bool havePassword = false;
+    uint32_t cipher = 3;
+    bool vt52 = false;
+    uint32_t scrollbackLines = 100;
+    double connectTimeout = DEFAULT_CONNECT_TIMEOUT;
+    bool acceptNewHostKey = false;
+};
+
+enum class ParseResult { Run, Exit, Error };
+
+// Fills options from the command line, the environment and the stored
+// settings (which supply the user name, the terminal type and the
+// scroll-back when the command line does not). message is the help text
+// (Exit) or the complaint (Error).
+ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored, ClientOptions& options,
+                             std::string& message);
+
+// "[user@]host[:port]", with "[address]:port" for IPv6 addresses. False for
+// an empty, over-long or malformed host or port.
+bool splitTarget(const std::string& target, std::string& user, std::string& host, int& port);
+
+} // namespace kestrel::client

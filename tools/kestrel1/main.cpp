@@ -1,0 +1,33 @@
+// kestrel1: an interactive SSH protocol 1.5 client for POSIX terminals, with
+// the handheld's engine and terminal.
+#include <cstdio>
+#include <string>
+
+#include "tools/kestrel1/client_app.h"
+#include "tools/kestrel1/client_options.h"
+#include "tools/kestrel1/settings_file.h"
+
+int main(int argc, char** argv) {
+    using namespace kestrel::client;
+    SettingsFile settings(SettingsFile::defaultPath());
+    settings.load();
+    ClientOptions options;
+    std::string message;
+    switch (parseCommandLine(argc, argv, readClientSettings(settings), options, message)) {
+    case ParseResult::Exit:
+        std::fputs(message.c_str(), stdout);
+        return 0;
+    case ParseResult::Error:
+        std::fprintf(stderr, "kestrel1: %s\nRun with --help for more information.\n", message.c_str());
+        return EXIT_USAGE;
+    case ParseResult::Run:
+        break;
+    }
+    rememberConnection(settings, options.host, options.user, std::to_string(options.port));
+    settings.save();
+    std::string reason;
+    int code = runClient(options, reason);
+    if (!reason.empty())
+        std::fprintf(stderr, "kestrel1: %s\n", reason.c_str());
+    return code;
+}

@@ -1,0 +1,123 @@
+#include "tools/kestrel1/settings_file.h"
+
+#include <algorithm>
+#include <charconv>
+#include <strings.h>
+
+#include "tools/kestrel1/client_files.h"
+#include "tools/kestrel1/settings_rules.h"
+
+namespace kestrel::client {
+
+using namespace kestrel::settings;
+
+namespace {
+
+std::string serverValue(uint32_t index) { return VALUE_SERVER_PREFIX + std::to_string(index); }
+
+bool lessIgnoringCase(const std::string& a, const std::string& b) {
+    return strcasecmp(a.c_str(), b.c_str()) < 0;
+}
+
+// Values are single lines; a line break in one would forge the next value.
+bool storable(const std::string& text) {
+    return text.find_first_of("\r\n") == std::string::npos && text.size() < SETTINGS_LINE_LIMIT;
+}
+
+} // namespace
+
+std::string SettingsFile::defaultPath() { return xdgFile("XDG_CONFIG_HOME", ".config", "settings"); }
+
+void SettingsFile::load() {
+    values_.clear();
+    std::optional<std::string> text = readSmallFile(path_, SETTINGS_FILE_LIMIT);
+    if (!text)
+        return;
+    std::size_t at = 0;
+    while (at < text->size()) {
+        std::size_t end = text->find('\n', at);
+        if (end == std::string::npos)
+            end = text->size();
+        std::string line = text->substr(at, end - at);
+        at = end + 1;
+        std::size_t equals = line.find('=');
+        if (line.size() > SETTINGS_LINE_LIMIT || line.empty() || line[0] == '#' || equals == std::string::npos)
+            continue;
+        values_[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+}
+
+bool SettingsFile::save() const {
+    std::string text = "# kestrel1 settings (value names as on the handheld)\n";
+    for (const auto& [name, value] : values_)
+        text += name + "=" + value + "\n";
+    return replaceFile(path_, text, 0600);
+}
+
+std::optional<std::string> SettingsFile::getString(const std::string& name) const {
+    auto found = values_.find(name);
+    if (found == values_.end())
+        return std::nullopt;
+    return found->second;
+}
+
+std::optional<uint32_t> SettingsFile::getDword(const std::string& name) const {
+    std::optional<std::string> text = getString(name);
+    if (!text || text->empty())
+        return std::nullopt;
+    uint32_t value = 0;
+    auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
+    if (error != std::errc() || end != text->data() + text->size())
+        return std::nullopt;
+    return value;
+}
+
+void SettingsFile::setString(const std::string& name, const std::string& value) {
+    if (storable(value))
+        values_[name] = value;
+}
+
+void SettingsFile::setDword(const std::string& name, uint32_t value) { values_[name] = std::to_string(value); }
+
+ClientSettings readClientSettings(const SettingsFile& file) {
+    ClientSettings settings{{}, file.getString(VALUE_USER_NAME), DEFAULT_PORT_TEXT, DEFAULT_USE_VT52,
+                            DEFAULT_SCROLLBACK_LINES};
+    if (std::optional<std::string> port = file.getString(VALUE_SERVER_PORT); port && !port->empty())
+        settings.portText = *port;
+    // Both terminal values or neither, as the handheld reads them.
+    std::optional<uint32_t> type = file.getDword(VALUE_TERMINAL_TYPE);
+    std::optional<uint32_t> lines = file.getDword(VALUE_SCROLLBACK);
+    if (type && lines) {
+        settings.useVt52 = *type == 1;
+        settings.scrollbackLines = std::min(*lines, MAX_SCROLLBACK_LINES);
+    }
+    uint32_t count = std::min(file.getDword(VALUE_SERVER_COUNT).value_or(0), MAX_SERVERS);
+    for (uint32_t i = 0; i < count; ++i) {
+        std::optional<std::string> name = file.getString(serverValue(i));
+        if (name && !name->empty() && name->size() <= MAX_SERVER_NAME)
+            settings.servers.push_back(*name);
+    }
+    return settings;
+}
+
+void rememberConnection(SettingsFile& file, const std::string& server, const std::string& userName,
+                        const std::string& portText) {
+    std::vector<std::string> servers = readClientSettings(file).servers;
+    bool known = std::any_of(servers.begin(), servers.end(),
+                             [&](const std::string& s) { return strcasecmp(s.c_str(), server.c_str()) == 0; });
+    if (!known && !server.empty() && server.size() <= MAX_SERVER_NAME && servers.size() < MAX_SERVERS)
+        servers.push_back(server);
+    std::stable_sort(servers.begin(), servers.end(), lessIgnoringCase);
+    uint32_t stale = std::min(file.getDword(VALUE_SERVER_COUNT).value_or(0), MAX_SERVERS);
+    for (uint32_t i = 0; i < stale; ++i)
+        file.erase(serverValue(i));
+    for (uint32_t i = 0; i < servers.size(); ++i)
+        file.setString(serverValue(i), servers[i]);
+    file.setDword(VALUE_SERVER_COUNT, uint32_t(servers.size()));
+    if (userName.size() <= MAX_USER_NAME)
+        file.setString(VALUE_USER_NAME, userName);
+    if (portText.size() <= MAX_PORT_TEXT)
+        file.setString(VALUE_SERVER_PORT, portText);
+}
+
+} // namespace kestrel::client
