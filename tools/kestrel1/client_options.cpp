@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "crypto/cipher_context.h"
+#include "shell/settings_schema.h"
 #include "tools/kestrel1/client_files.h"
 
 namespace kestrel::client {
@@ -104,7 +105,7 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
     app.add_option("-c,--cipher", cipher, "3des (default), blowfish or none")
         ->check(CLI::IsMember({"3des", "blowfish", "none"}));
     app.add_flag("--vt52", vt52, "VT52 terminal instead of VT100");
-    app.add_option("--scrollback", scrollback, "scroll-back lines, 0 to 500")->check(CLI::Range(0, 500));
+    app.add_option("--scrollback", scrollback, "scroll-back lines, 0 to 500")->check(CLI::Range(settings::MIN_SCROLLBACK_LINES, settings::MAX_SCROLLBACK_LINES));
     app.add_option("--password-file", passwordFile, "read the password from the first line of FILE");
     app.add_option("--connect-timeout", options.connectTimeout, "seconds to wait for the connection (default 15)")
         ->check(CLI::Range(0.1, MAX_CONNECT_TIMEOUT));

@@ -5,15 +5,13 @@
 #include <strings.h>
 
 #include "tools/kestrel1/client_files.h"
-#include "tools/kestrel1/settings_rules.h"
+#include "shell/settings_schema.h"
 
 namespace kestrel::client {
 
 using namespace kestrel::settings;
 
 namespace {
-
-std::string serverValue(uint32_t index) { return VALUE_SERVER_PREFIX + std::to_string(index); }
 
 bool lessIgnoringCase(const std::string& a, const std::string& b) {
     return strcasecmp(a.c_str(), b.c_str()) < 0;
@@ -80,21 +78,21 @@ void SettingsFile::setString(const std::string& name, const std::string& value) 
 void SettingsFile::setDword(const std::string& name, uint32_t value) { values_[name] = std::to_string(value); }
 
 ClientSettings readClientSettings(const SettingsFile& file) {
-    ClientSettings settings{{}, file.getString(VALUE_USER_NAME), DEFAULT_PORT_TEXT, DEFAULT_USE_VT52,
-                            DEFAULT_SCROLLBACK_LINES};
-    if (std::optional<std::string> port = file.getString(VALUE_SERVER_PORT); port && !port->empty())
+    ClientSettings settings{{}, file.getString(VALUE_USER_NAME.name), DEFAULT_PORT_TEXT, DEFAULT_USE_VT52,
+                            uint32_t(DEFAULT_SCROLLBACK_LINES)};
+    if (std::optional<std::string> port = file.getString(VALUE_SERVER_PORT.name); port && !port->empty())
         settings.portText = *port;
     // Both terminal values or neither, as the handheld reads them.
-    std::optional<uint32_t> type = file.getDword(VALUE_TERMINAL_TYPE);
-    std::optional<uint32_t> lines = file.getDword(VALUE_SCROLLBACK);
+    std::optional<uint32_t> type = file.getDword(VALUE_TERMINAL_TYPE.name);
+    std::optional<uint32_t> lines = file.getDword(VALUE_SCROLLBACK_LINES.name);
     if (type && lines) {
-        settings.useVt52 = *type == 1;
-        settings.scrollbackLines = std::min(*lines, MAX_SCROLLBACK_LINES);
+        settings.useVt52 = useVt52FromStored(*type);
+        settings.scrollbackLines = uint32_t(clampScrollbackLines(*lines));
     }
-    uint32_t count = std::min(file.getDword(VALUE_SERVER_COUNT).value_or(0), MAX_SERVERS);
+    uint32_t count = std::min(file.getDword(VALUE_SERVER_COUNT.name).value_or(0), MAX_SERVER_COUNT);
     for (uint32_t i = 0; i < count; ++i) {
-        std::optional<std::string> name = file.getString(serverValue(i));
-        if (name && !name->empty() && name->size() <= MAX_SERVER_NAME)
+        std::optional<std::string> name = file.getString(serverValueName(i));
+        if (name && !name->empty() && name->size() <= SERVER_NAME_LIMIT)
             settings.servers.push_back(*name);
     }
     return settings;
@@ -105,19 +103,19 @@ void rememberConnection(SettingsFile& file, const std::string& server, const std
     std::vector<std::string> servers = readClientSettings(file).servers;
     bool known = std::any_of(servers.begin(), servers.end(),
                              [&](const std::string& s) { return strcasecmp(s.c_str(), server.c_str()) == 0; });
-    if (!known && !server.empty() && server.size() <= MAX_SERVER_NAME && servers.size() < MAX_SERVERS)
+    if (!known && !server.empty() && server.size() <= SERVER_NAME_LIMIT && servers.size() < MAX_SERVER_COUNT)
         servers.push_back(server);
     std::stable_sort(servers.begin(), servers.end(), lessIgnoringCase);
-    uint32_t stale = std::min(file.getDword(VALUE_SERVER_COUNT).value_or(0), MAX_SERVERS);
+    uint32_t stale = std::min(file.getDword(VALUE_SERVER_COUNT.name).value_or(0), MAX_SERVER_COUNT);
     for (uint32_t i = 0; i < stale; ++i)
-        file.erase(serverValue(i));
+        file.erase(serverValueName(i));
     for (uint32_t i = 0; i < servers.size(); ++i)
-        file.setString(serverValue(i), servers[i]);
-    file.setDword(VALUE_SERVER_COUNT, uint32_t(servers.size()));
-    if (userName.size() <= MAX_USER_NAME)
-        file.setString(VALUE_USER_NAME, userName);
-    if (portText.size() <= MAX_PORT_TEXT)
-        file.setString(VALUE_SERVER_PORT, portText);
+        file.setString(serverValueName(i), servers[i]);
+    file.setDword(VALUE_SERVER_COUNT.name, uint32_t(servers.size()));
+    if (userName.size() <= USER_NAME_LIMIT)
+        file.setString(VALUE_USER_NAME.name, userName);
+    if (portText.size() <= PORT_TEXT_LIMIT)
+        file.setString(VALUE_SERVER_PORT.name, portText);
 }
 
 } // namespace kestrel::client
