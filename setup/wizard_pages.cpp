@@ -81,7 +81,7 @@ INT_PTR CALLBACK licencePage(HWND page, UINT message, WPARAM wParam, LPARAM) {
         std::string licence;
         if (!readLicence(licence)) {
             closePage(page, PAGE_USER_INFO);
-            return TRUE;
+            return FALSE; // no focus: the page is never activated
         }
         SetDlgItemTextA(page, IDC_LICENCE_TEXT, licence.c_str());
         char question[SETUP_TEXT_BYTES + 200];

@@ -92,7 +92,8 @@ void checkPrefill(HWND page) {
         company = registryText(key, index + 1);
         RegCloseKey(key);
     }
-    bool same = windowText(GetDlgItem(page, 1030)) == name && windowText(GetDlgItem(page, 1031)) == company;
+    bool same = !name.empty() && windowText(GetDlgItem(page, 1030)) == name &&
+                windowText(GetDlgItem(page, 1031)) == company;
     note(same ? "prefill: as expected" : "prefill: differs from the registry");
 }
 
@@ -161,7 +162,7 @@ bool act(HWND window, const std::string& action) {
         note(std::string("title: ") + setupState.WindowTitleText);
     else if (verb == "pixel") {
         HDC dc = GetDC(setupState.backgroundWindow);
-        COLORREF colour = GetPixel(dc, 5, 60);
+        COLORREF colour = GetPixel(dc, 5, 1);
         ReleaseDC(setupState.backgroundWindow, dc);
         note("pixel: " + std::to_string(GetRValue(colour)) + "," + std::to_string(GetGValue(colour)) + "," +
              std::to_string(GetBValue(colour)));

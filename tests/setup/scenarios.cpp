@@ -4,18 +4,24 @@
 // 1040 Back, 1041 the licence page's No.
 #include "tests/setup/scenario_driver.h"
 
-#include <cstring>
-
 namespace {
 
-const char* const PAGES_TO_COMPLETE =
-    "Welcome: click 1 | Software License Agreement: click 1 | "
-    "User Information: type 1030 Ann; type 1031 Orrin; wait 1; click 1 | Setup Complete: text 1011; click 1";
-const char* const PAGES_JOURNAL = "window Welcome\nwindow Software License Agreement\nwindow User Information\n"
-                                  "window Setup Complete\n";
-const char* const SHORT_TEXT = "Setup has finished lauching Windows CE Application Manager to install Kestrel1 to "
-                               "your mobile device.";
-const char* const QUIT = "Exit Setup: click 6";
+#define TO_NEXT                                                                                          \
+    "Welcome: click 1 | Software License Agreement: click 1 | "                                         \
+    "User Information: type 1030 Ann; type 1031 Orrin; wait 1; click 1"
+#define TO_COMPLETE TO_NEXT " | Setup Complete: text 1011; click 1"
+#define PAGES "window Welcome\nwindow Software License Agreement\nwindow User Information\nwindow Setup Complete\n"
+#define FINISHED "Setup has finished lauching Windows CE Application Manager to install Kestrel1 to your mobile device."
+#define LONG_TEXT                                                                                        \
+    "text 1011: " FINISHED "\\n\\nBecause your mobile device is not connected to the PC properly, all files will " \
+    "be transferred to your mobile device the next time you connect.\n"
+#define NOT_CONNECTED                                                                                    \
+    "window No connection found\nmessage: Your mobile device is not connected to the PC properly.\\nYou can "  \
+    "exit Setup program to check your connection,\\nor you can continue your installation. Files will be "    \
+    "transferred to your mobile device the next time you connect.\\nDo you want to continue?\n"
+#define X10 "xxxxxxxxxx"
+#define X100 X10 X10 X10 X10 X10 X10 X10 X10 X10 X10
+#define QUILL_TAIL "ProviderName=Orrin\r\nProjectDirectory=\r\nLicenseAgreement=\r\nDefaultFolder=\r\n"
 
 const Scenario SCENARIOS[] = {
     {"happy", "sample", "sample", "sample", "sample", "sample", "ready", "ok", 259, 0,
@@ -33,6 +39,66 @@ const Scenario SCENARIOS[] = {
      "window User Information\ntext 1030: \nenabled 1: no\nwindow Setup Complete\nappmgr: as expected\n"
      "text 1011: Setup has finished lauching Windows CE Application Manager to install Kestrel1 to your mobile "
      "device.\ntext 1012: \nalive: yes\n"},
+    {"no-rapi-yes", "sample", nullptr, "sample", "sample", nullptr, nullptr, "ok", 0, 0,
+     "No connection found: message; click 6 | " TO_COMPLETE, "window Setup\n" NOT_CONNECTED PAGES LONG_TEXT},
+    {"refused-no", "sample", nullptr, "sample", "sample", nullptr, "refuse", "ok", 0, 0, "No connection found: click 7",
+     "window Setup\nwindow No connection found\n"},
+    {"late-yes", "sample", nullptr, "sample", "sample", nullptr, "late", "ok", 0, 0,
+     "No connection found: click 6 | " TO_COMPLETE, "window Setup\nwindow No connection found\n" PAGES LONG_TEXT},
+    {"no-quill", nullptr, nullptr, "sample", "sample", "sample", "ready", "ok", 0, 0,
+     "System file missing: message; click 1",
+     "window Setup\nwindow System file missing\nmessage: Missing setup binary file\\nSetup terminates...\n"},
+    {"damaged-quill", "Version=1\r\nCEAppName=Kestrel1\r\n" QUILL_TAIL, nullptr, "sample", "sample", nullptr,
+     "ready", "ok", 0, 0, "System file damaged: click 1", "window Setup\nwindow System file damaged\n"},
+    {"empty-quill", "", nullptr, "sample", "sample", nullptr, "ready", "ok", 0, 0, "System file damaged: click 1",
+     "window Setup\nwindow System file damaged\n"},
+    {"no-package", "sample", nullptr, "sample", nullptr, nullptr, "ready", "ok", 0, 0,
+     "System file missing: message; click 1",
+     "window Setup\nwindow System file missing\nmessage: Missing configuration file\\nSetup terminate...\n"},
+    {"no-services", "sample", nullptr, "sample", "sample", nullptr, "ready", nullptr, 0, 0,
+     "No Windows CE Services: message; click 1",
+     "window Setup\nwindow No Windows CE Services\nmessage: Please install the Windows CE Serevices\\nfirst, "
+     "then try Setup again.\n"},
+    {"no-default", "sample", nullptr, "sample", "sample", nullptr, "ready", "no-default", 0, 0,
+     TO_NEXT " | RegQueryValueEx: click 1",
+     "window Setup\nwindow Welcome\nwindow Software License Agreement\nwindow User Information\n"
+     "window RegQueryValueEx\n"},
+    {"no-program", "sample", nullptr, "sample", "sample", nullptr, "ready", "no-program", 0, 0,
+     TO_NEXT " | CreateProcess: click 1",
+     "window Setup\nwindow Welcome\nwindow Software License Agreement\nwindow User Information\n"
+     "window CreateProcess\n"},
+    {"back-and-forth", "sample", nullptr, "Short terms.\nSecond line.", "sample", nullptr, "ready", "ok", 0, 95,
+     "Welcome: click 1 | Software License Agreement: click 1 | "
+     "User Information: prefill; type 1030 Typed; click 1040 | Software License Agreement: text 1020; click 1 | "
+     "User Information: prefill; click 2; idle; alive; close | Exit Setup: click 7 | Exit Setup: click 6",
+     "window Setup\nwindow Welcome\nwindow Software License Agreement\nwindow User Information\n"
+     "prefill: as expected\nwindow Software License Agreement\ntext 1020: Short terms.\\nSecond line.\n"
+     "window User Information\nprefill: as expected\nwindow Exit Setup\nalive: yes\nwindow Exit Setup\n"},
+    {"nt-prefill", "sample", nullptr, "sample", "sample", nullptr, "ready", "ok", 0, 40,
+     "Welcome: click 1 | Software License Agreement: click 1041; idle; click 1 | Exit Setup: click 7 | "
+     "User Information: prefill; close | Exit Setup: click 6",
+     "window Setup\nwindow Welcome\nwindow Software License Agreement\nwindow Exit Setup\n"
+     "window User Information\nprefill: as expected\nwindow Exit Setup\n"},
+    {"no-licence", "sample", nullptr, nullptr, "sample", nullptr, "ready", "ok", 0, 0,
+     "Welcome: click 2; idle; click 1 | Exit Setup: click 7 | User Information: text 1030; click 1040 | "
+     "User Information: click 2 | Exit Setup: click 6",
+     "window Setup\nwindow Welcome\nwindow Exit Setup\nwindow User Information\ntext 1030: \n"
+     "window User Information\nwindow Exit Setup\n"},
+    {"ini-texts", "sample",
+     "bgtopcolor=300,0,0\r\nbgbottomcolor= 0, 0 ,0\r\nbgtitle=Custom Title\r\nwctitle1=One\\rTwo\r\n"
+     "wctitle2=\r\nwctitle3=Third\r\nwctitle4=" X100 X100 X100 "\r\nfntitle1=Done\\rReally\r\nfntitle2=Last line",
+     "sample", "sample", nullptr, "ready", "ok", 0, 0,
+     "Welcome: title; pixel; text 1011; text 1012; text 1013; text 1014; click 1 | "
+     "Software License Agreement: click 1 | User Information: type 1030 A; type 1031 B; wait 1; click 1 | "
+     "Setup Complete: text 1011; text 1012; click 1",
+     "window Setup\nwindow Welcome\ntitle: Custom Title\npixel: 44,0,0\ntext 1011: One\\nTwo\n"
+     "text 1012: It is strongly recommended that you exit all Windows programs before running this Setup "
+     "program.\ntext 1013: Third\ntext 1014: " X100 X100 X10 X10 X10 X10 "xxxxxxxxx\n"
+     "window Software License Agreement\nwindow User Information\nwindow Setup Complete\n"
+     "text 1011: Done\\nReally\ntext 1012: Last line\n"},
+    {"bad-picture", "sample", nullptr, "sample", "sample", "compressed", "ready", "ok", 0, 0,
+     "Setup: splash | Welcome: click 2 | Exit Setup: click 6",
+     "window Setup\nsplash: none\nwindow Welcome\nwindow Exit Setup\n"},
 };
 
 } // namespace
