@@ -130,6 +130,10 @@ bool act(HWND window, const std::string& action) {
         PostMessageA(control, BM_CLICK, 0, 0);
     else if (verb == "close")
         PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    else if (verb == "tryclose") { // only where closing opens no question
+        SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        note(std::string("after close: ") + (IsWindowVisible(window) ? "still open" : "closed"));
+    }
     else if (verb == "type") {
         SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
         for (char c : rest.substr(rest.find(' ') + 1)) // '_' types a blank

@@ -25,20 +25,20 @@ namespace {
 
 const Scenario SCENARIOS[] = {
     {"happy", "sample", "sample", "sample", "sample", "sample", "ready", "ok", 259, 0,
-     "Setup: splash; shot setup-splash; close; alive | "
+     "Setup: tryclose; splash; shot setup-splash | "
      "Welcome: idle; shot setup-welcome; progress; text 1011; click 1 | "
      "Software License Agreement: shot setup-licence; text 1021; click 1 | "
      "User Information: text 1030; type 1030 ___; type 1031 Orrin; idle; idle; idle; idle; enabled 1; "
      "type 1030 Ann; wait 1; shot setup-user; click 1 | "
-     "Setup Complete: record; shot setup-complete; text 1011; text 1012; close; idle; alive; click 1",
-     "window Setup\nsplash: 400x240\nalive: yes\nwindow Welcome\nprogress: 0 2 3 4 5 6 8 10\n"
+     "Setup Complete: record; shot setup-complete; text 1011; text 1012; tryclose; click 1",
+     "window Setup\nafter close: still open\nsplash: 400x240\nwindow Welcome\nprogress: 0 2 3 4 5 6 8 10\n"
      "text 1011: Kestrel1 Setup Program\\nVersion 1.00.46\\nOrrin Software\n"
      "window Software License Agreement\n"
      "text 1021: Do you accept all the terms of the preceding License Agreement? If you choose No, Setup will "
      "close. To install Kestrel1, you must accept this agreement.\n"
      "window User Information\ntext 1030: \nenabled 1: no\nwindow Setup Complete\nappmgr: as expected\n"
      "text 1011: Setup has finished lauching Windows CE Application Manager to install Kestrel1 to your mobile "
-     "device.\ntext 1012: \nalive: yes\n"},
+     "device.\ntext 1012: \nafter close: still open\n"},
     {"no-rapi-yes", "sample", nullptr, "sample", "sample", nullptr, nullptr, "ok", 0, 0,
      "No connection found: message; click 6 | " TO_COMPLETE, "window Setup\n" NOT_CONNECTED PAGES LONG_TEXT},
     {"refused-no", "sample", nullptr, "sample", "sample", nullptr, "refuse", "ok", 0, 0, "No connection found: click 7",
