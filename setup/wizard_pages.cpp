@@ -13,8 +13,8 @@ constexpr UINT NAME_CHECK_MS = 100;
 constexpr UINT APP_MANAGER_POLL_MS = 500;
 constexpr DWORD REGISTRY_TEXT_BYTES = 256;
 constexpr int FIELD_TEXT_BYTES = 257;
-// Far beyond any licence text; the edit field holds no more than this.
-constexpr DWORD MAX_LICENCE_BYTES = 512 * 1024;
+// Twice a long licence text; a multi-line edit field stays responsive up to here.
+constexpr DWORD MAX_LICENCE_BYTES = 64 * 1024;
 
 const char* const QUIT_QUESTION =
     "Setup is not completed. If you quit the Setup program now, the\n"

@@ -147,7 +147,7 @@ TEST(SetupLayout, SplashPictures) {
         {bitmapFile(40, 0, -5), good.size(), BitmapStatus::BAD_SIZE},
         {bitmapFile(40, 0, MAX_SPLASH_SIDE + 1), good.size(), BitmapStatus::BAD_SIZE},
         {bitmapFile(40, 0, 2, 257), good.size(), BitmapStatus::BAD_FORMAT},
-        {fullTable, fullTable.size(), BitmapStatus::TRUNCATED},  {notBitmap, good.size(), BitmapStatus::NOT_A_BITMAP},
+        {fullTable, fullTable.size(), BitmapStatus::TRUNCATED},  {good, MAX_SPLASH_FILE_BYTES + 1, BitmapStatus::NOT_A_BITMAP},  {notBitmap, good.size(), BitmapStatus::NOT_A_BITMAP},
     };
     for (const Case& c : cases)
         EXPECT_EQ(parseBitmapFile(c.file.data(), c.size, layout), c.status) << int(c.status);

@@ -142,6 +142,8 @@ bool act(HWND window, const std::string& action) {
         return IsWindowEnabled(control) != FALSE;
     else if (verb == "text")
         note("text " + rest + ": " + windowText(control));
+    else if (verb == "length")
+        note("length " + rest + ": " + std::to_string(GetWindowTextLengthA(control)));
     else if (verb == "enabled")
         note("enabled " + rest + ": " + (IsWindowEnabled(control) ? "yes" : "no"));
     else if (verb == "alive")
@@ -237,6 +239,12 @@ void placeFile(const std::string& folder, const char* name, const char* content,
         return;
     std::string sample = std::string(KESTREL_SAMPLE_DIR) + "\\" + name;
     std::string bytes = std::string(content) == "sample" ? readText(sample) : content;
+    std::size_t large = bytes.find("LARGE"); // 1 MiB of lines, beyond what the wizard reads of a text file
+    std::string line = std::string(78, 'x') + "\r\n", lines;
+    for (int i = 0; large != std::string::npos && i < 1024 * 1024 / 80; ++i)
+        lines += line;
+    if (large != std::string::npos)
+        bytes.replace(large, 5, lines);
     if (std::string(content) == "compressed") {
         bytes = readText(std::string(KESTREL_SAMPLE_DIR) + "\\setup.bmp");
         bytes[30] = 1; // run-length encoded, 8 bits

@@ -96,6 +96,11 @@ const Scenario SCENARIOS[] = {
      "program.\ntext 1013: Third\ntext 1014: " X100 X100 X10 X10 X10 X10 "xxxxxxxxx\n"
      "window Software License Agreement\nwindow User Information\nwindow Setup Complete\n"
      "text 1011: Done\\nReally\ntext 1012: Last line\n"},
+    {"large-files", "sample", "bgtitle=Early\r\nLARGE\r\nwctitle1=Late\r\n", "LARGE", "sample", nullptr, "ready",
+     "ok", 0, 0, "Welcome: title; text 1011; click 1 | Software License Agreement: length 1020; click 1041 | "
+     "Exit Setup: click 6",
+     "window Setup\nwindow Welcome\ntitle: Early\ntext 1011: Kestrel1 Setup Program\\nVersion 1.00.46\\nOrrin "
+     "Software\nwindow Software License Agreement\nlength 1020: 65536\nwindow Exit Setup\n"},
     {"bad-picture", "sample", nullptr, "sample", "sample", "compressed", "ready", "ok", 0, 0,
      "Setup: splash | Welcome: click 2 | Exit Setup: click 6",
      "window Setup\nsplash: none\nwindow Welcome\nwindow Exit Setup\n"},
