@@ -148,9 +148,6 @@ bool act(HWND window, const std::string& action) {
         note("enabled " + rest + ": " + (IsWindowEnabled(control) ? "yes" : "no"));
     else if (verb == "alive")
         note(std::string("alive: ") + (IsWindowVisible(window) ? "yes" : "no"));
-    else if (verb == "message")
-        note("message: " + windowText(FindWindowExA(window, nullptr, "Static", nullptr)) +
-             windowText(FindWindowExA(window, FindWindowExA(window, nullptr, "Static", nullptr), "Static", nullptr)));
     else if (verb == "splash") {
         RECT rect{};
         HWND splash = FindWindowA("SplashWindow", nullptr);
@@ -178,7 +175,10 @@ bool act(HWND window, const std::string& action) {
 }
 
 void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
-    if (jobs.empty())
+    if (!jobs.empty() && !IsWindow(jobs.back().window))
+        jobs.pop_back();
+    // A modal dialog shows itself once its queue is idle, which may be after a tick.
+    if (jobs.empty() || !IsWindowVisible(jobs.back().window))
         return;
     Job& job = jobs.back();
     if (!job.actions.empty() && act(job.window, job.actions.front()))

@@ -1,7 +1,7 @@
 // Whole runs of the wizard, each in a fresh process and folder. Control
 // numbers: 1 OK/Next/Yes/Finish, 2 Cancel, 6 Yes and 7 No in message boxes,
 // 1011-1015 page texts, 1021 licence question, 1030 name, 1031 company,
-// 1040 Back, 1041 the licence page's No.
+// 1040 Back, 1041 the licence page's No, 65535 a message box's text.
 #include "tests/setup/scenario_driver.h"
 
 namespace {
@@ -16,7 +16,7 @@ namespace {
     "text 1011: " FINISHED "\\n\\nBecause your mobile device is not connected to the PC properly, all files will " \
     "be transferred to your mobile device the next time you connect.\n"
 #define NOT_CONNECTED                                                                                    \
-    "window No connection found\nmessage: Your mobile device is not connected to the PC properly.\\nYou can "  \
+    "window No connection found\ntext 65535: Your mobile device is not connected to the PC properly.\\nYou can "  \
     "exit Setup program to check your connection,\\nor you can continue your installation. Files will be "    \
     "transferred to your mobile device the next time you connect.\\nDo you want to continue?\n"
 #define X10 "xxxxxxxxxx"
@@ -40,24 +40,24 @@ const Scenario SCENARIOS[] = {
      "text 1011: Setup has finished lauching Windows CE Application Manager to install Kestrel1 to your mobile "
      "device.\ntext 1012: \nafter close: still open\n"},
     {"no-rapi-yes", "sample", nullptr, "sample", "sample", nullptr, nullptr, "ok", 0, 0,
-     "No connection found: message; click 6 | " TO_COMPLETE, "window Setup\n" NOT_CONNECTED PAGES LONG_TEXT},
+     "No connection found: text 65535; click 6 | " TO_COMPLETE, "window Setup\n" NOT_CONNECTED PAGES LONG_TEXT},
     {"refused-no", "sample", nullptr, "sample", "sample", nullptr, "refuse", "ok", 0, 0, "No connection found: click 7",
      "window Setup\nwindow No connection found\n"},
     {"late-yes", "sample", nullptr, "sample", "sample", nullptr, "late", "ok", 0, 0,
      "No connection found: click 6 | " TO_COMPLETE, "window Setup\nwindow No connection found\n" PAGES LONG_TEXT},
     {"no-quill", nullptr, nullptr, "sample", "sample", "sample", "ready", "ok", 0, 0,
-     "System file missing: message; click 1",
-     "window Setup\nwindow System file missing\nmessage: Missing setup binary file\\nSetup terminates...\n"},
+     "System file missing: text 65535; click 1",
+     "window Setup\nwindow System file missing\ntext 65535: Missing setup binary file\\nSetup terminates...\n"},
     {"damaged-quill", "Version=1\r\nCEAppName=Kestrel1\r\n" QUILL_TAIL, nullptr, "sample", "sample", nullptr,
      "ready", "ok", 0, 0, "System file damaged: click 1", "window Setup\nwindow System file damaged\n"},
     {"empty-quill", "", nullptr, "sample", "sample", nullptr, "ready", "ok", 0, 0, "System file damaged: click 1",
      "window Setup\nwindow System file damaged\n"},
     {"no-package", "sample", nullptr, "sample", nullptr, nullptr, "ready", "ok", 0, 0,
-     "System file missing: message; click 1",
-     "window Setup\nwindow System file missing\nmessage: Missing configuration file\\nSetup terminate...\n"},
+     "System file missing: text 65535; click 1",
+     "window Setup\nwindow System file missing\ntext 65535: Missing configuration file\\nSetup terminate...\n"},
     {"no-services", "sample", nullptr, "sample", "sample", nullptr, "ready", nullptr, 0, 0,
-     "No Windows CE Services: message; click 1",
-     "window Setup\nwindow No Windows CE Services\nmessage: Please install the Windows CE Serevices\\nfirst, "
+     "No Windows CE Services: text 65535; click 1",
+     "window Setup\nwindow No Windows CE Services\ntext 65535: Please install the Windows CE Serevices\\nfirst, "
      "then try Setup again.\n"},
     {"no-default", "sample", nullptr, "sample", "sample", nullptr, "ready", "no-default", 0, 0,
      TO_NEXT " | RegQueryValueEx: click 1",
