@@ -132,6 +132,9 @@ bool act(HWND window, const std::string& action) {
         PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
     else if (verb == "tryclose") { // only where closing opens no question
         SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        MSG posted; // a dialog turns the close into a posted Cancel command
+        while (PeekMessageA(&posted, window, WM_COMMAND, WM_COMMAND, PM_REMOVE))
+            DispatchMessageA(&posted);
         note(std::string("after close: ") + (IsWindowVisible(window) ? "still open" : "closed"));
     }
     else if (verb == "type") {
