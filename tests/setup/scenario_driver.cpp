@@ -326,6 +326,9 @@ int playScenario(const Scenario& scenario) {
     current = &scenario;
     pendingSteps = split(scenario.steps, '|');
     queryPlatformVersion = scenarioPlatform;
+    // Loaded ahead so that a busy machine cannot make a ready device miss the
+    // wizard's 500 ms wait; the wizard still finds the library by name.
+    LoadLibraryA("RAPI.dll");
     CreateThread(nullptr, 0, watchdog, nullptr, 0, nullptr);
     SetWindowsHookExA(WH_CBT, cbtHook, nullptr, GetCurrentThreadId());
     SetWindowsHookExA(WH_CALLWNDPROC, callHook, nullptr, GetCurrentThreadId());
