@@ -34,26 +34,28 @@ std::size_t InsertionDetector::slotOf(uint64_t block, unsigned bits) const {
     return std::size_t(((block ^ salt_) * 0x9E3779B97F4A7C15ull) >> (64 - bits));
 }
 
-// Entry 0 is the chaining block, entry i (from 1) the body's block i - 1.
+// The table holds the body's blocks (index + 1); the chaining block is a
+// single value, compared directly.
 bool InsertionDetector::repeats(const uint8_t* body, std::size_t blocks) {
-    std::size_t entries = blocks + 1;
-    unsigned bits = slotBitsFor(entries);
+    unsigned bits = slotBitsFor(blocks + 1);
     std::size_t size = std::size_t(1) << bits;
     if (slots_.size() < size)
         slots_.resize(size);
-    std::memset(slots_.data(), 0, size * sizeof slots_[0]);
+    uint16_t* slots = slots_.data();
+    std::memset(slots, 0, size * sizeof slots[0]);
     std::size_t mask = size - 1;
-    for (std::size_t entry = 0; entry < entries; ++entry) {
-        const uint8_t* bytes = entry == 0 ? previous_ : body + (entry - 1) * CIPHER_BLOCK_SIZE;
-        uint64_t block = loadBlock(bytes);
+    uint64_t chain = loadBlock(previous_);
+    for (std::size_t index = 0; index < blocks; ++index) {
+        uint64_t block = loadBlock(body + index * CIPHER_BLOCK_SIZE);
+        if (block == chain)
+            return true;
         for (std::size_t slot = slotOf(block, bits);; slot = (slot + 1) & mask) {
-            uint16_t held = slots_[slot];
+            uint16_t held = slots[slot];
             if (held == 0) {
-                slots_[slot] = uint16_t(entry + 1);
+                slots[slot] = uint16_t(index + 1);
                 break;
             }
-            const uint8_t* other = held == 1 ? previous_ : body + (held - 2) * CIPHER_BLOCK_SIZE;
-            if (loadBlock(other) == block)
+            if (loadBlock(body + (held - 1) * CIPHER_BLOCK_SIZE) == block)
                 return true;
         }
     }
