@@ -7,7 +7,6 @@
 #include <fstream>
 #include <csignal>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include "tests/engine/e2e/ssh1d_process.h"
 #include "tests/engine/test_support.h"
@@ -71,34 +70,24 @@ TEST(CliTest, EachFailureHasItsOwnExitStatus) {
 TEST(CliTest, OutputShowsAsItArrivesAndWaitsMatchAcrossPackets) {
     Ssh1dProcess server({"--fault", "one-byte-packets"});
     std::string folder = test::scratchFolder("cli");
-    std::string command = "KESTREL_PASSWORD='" + std::string(test::SSH1D_PASSWORD) + "' XDG_STATE_HOME='" +
-                          folder + "' exec " + KESTREL_CLI + " " + target(server) +
+    // The shell's first line is the client's process id (exec keeps it).
+    std::string command = "echo $$; KESTREL_PASSWORD='" + std::string(test::SSH1D_PASSWORD) +
+                          "' XDG_STATE_HOME='" + folder + "' exec " + KESTREL_CLI + " " + target(server) +
                           " --send 'echo split-$((6*7))\\n' --wait-for split-42 --send 'echo seen-$((6*7))\\n'"
                           " --wait-for never-comes --timeout 20";
-    int pipeEnds[2];
-    ASSERT_EQ(pipe(pipeEnds), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipeEnds[1], 1);
-        close(pipeEnds[0]);
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipeEnds[1]);
+    FILE* out = popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    char line[4096];
+    pid_t pid = std::fgets(line, sizeof line, out) ? pid_t(std::atol(line)) : -1;
     std::string output;
-    char block[4096];
     bool running = false;
     // Bounded by the client's own time-out: the pipe ends when it exits.
-    for (ssize_t got; (got = read(pipeEnds[0], block, sizeof block)) > 0;) {
-        output.append(block, std::size_t(got));
-        if (output.find("seen-42") != std::string::npos) {
-            running = waitpid(pid, nullptr, WNOHANG) == 0;
-            break;
-        }
+    while (pid > 0 && !running && std::fgets(line, sizeof line, out)) {
+        output += line;
+        running = output.find("seen-42") != std::string::npos && waitpid(pid, nullptr, WNOHANG) == 0;
     }
     kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    close(pipeEnds[0]);
+    pclose(out);
     std::filesystem::remove_all(folder);
     EXPECT_TRUE(running) << output;
 }
