@@ -26,9 +26,7 @@ struct RunningMark {
 
 // Shows a server string up to its first zero byte, as the terminal takes
 // zero-terminated text.
-void showText(const std::string& text) {
-    logStatus(std::string_view(text.c_str(), std::strlen(text.c_str())));
-}
+void showText(std::string_view text) { logStatus(text.substr(0, text.find('\0'))); }
 
 void putWindowSize(PacketBuffer& buffer, const TerminalGeometry& size) {
     buffer.putUint32(size.rows);
@@ -212,7 +210,7 @@ SessionEnd interact(SessionState& state, PacketBuffer& buffer) {
         if (reportBadRead(type))
             return badReadEnd(type);
         if (type == MSG_DISCONNECT || type == MSG_SMSG_STDOUT_DATA || type == MSG_SMSG_STDERR_DATA) {
-            std::string text = buffer.getString();
+            std::string_view text = buffer.getStringView();
             if (buffer.failed()) {
                 logStatus(TEXT_MALFORMED);
                 return END_MALFORMED;

@@ -72,11 +72,20 @@ public:
             std::fwrite(text, 1, length, stdout);
         }
         std::lock_guard<std::mutex> hold(lock_);
+        if (!keeping_)
+            return;
         seen_.append(text, length);
         if (waiting_ && !matched_)
             scan();
         else if (seen_.size() > 2 * WAIT_WINDOW)
             seen_.erase(0, seen_.size() - WAIT_WINDOW);
+    }
+
+    // Once no wait is left in the script the output need not be kept.
+    void stopKeeping() {
+        std::lock_guard<std::mutex> hold(lock_);
+        keeping_ = false;
+        std::string().swap(seen_);
     }
 
     void flush() override {
@@ -135,6 +144,7 @@ private:
     std::string pattern_;
     bool waiting_ = false;
     bool matched_ = false;
+    bool keeping_ = true;
 #ifdef KESTREL_CLI_WITH_TERMINAL
     ScreenBuffer buffer_;
     TerminalParser parser_;
@@ -158,8 +168,13 @@ bool waitForShell(SessionState& state, Clock::time_point deadline, const std::at
 // False when the script could not finish (time-out or the session ended).
 bool runScript(const Options& options, SessionState& state, Output& output,
                Clock::time_point deadline, const std::atomic<bool>& ended) {
+    std::size_t waits = std::count_if(options.script.begin(), options.script.end(),
+                                      [](const ScriptStep& step) { return !step.send; });
     for (const ScriptStep& step : options.script) {
+        if (waits == 0)
+            output.stopKeeping();
         if (!step.send) {
+            --waits;
             if (!output.waitFor(step.text, deadline, ended))
                 return false;
             continue;
@@ -168,6 +183,7 @@ bool runScript(const Options& options, SessionState& state, Output& output,
             return false;
         sendStdinData(state, step.text.c_str());
     }
+    output.stopKeeping();
     return true;
 }
 
