@@ -134,14 +134,16 @@ uint32_t PacketBuffer::getUint32() {
     return loadBe32(bytes);
 }
 
-std::string PacketBuffer::getString() {
+std::string PacketBuffer::getString() { return std::string(getStringView()); }
+
+std::string_view PacketBuffer::getStringView() {
     uint32_t length = getUint32();
-    // Checked before allocating: the length field is the peer's word.
+    // Checked before use: the length field is the peer's word.
     if (failed_ || length > remaining()) {
         failed_ = true;
         return {};
     }
-    std::string text(reinterpret_cast<const char*>(storage_.data() + cursor_), length);
+    std::string_view text(reinterpret_cast<const char*>(storage_.data() + cursor_), length);
     cursor_ += length;
     return text;
 }

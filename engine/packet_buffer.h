@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <gmp.h>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrel {
@@ -58,6 +59,9 @@ public:
     uint8_t getByte();
     uint32_t getUint32();
     std::string getString();
+    // The same string without a copy: it points into the buffer and lasts
+    // until the buffer changes.
+    std::string_view getStringView();
     bool getMpint(mpz_t value);
 
     // Parsing stops at this offset (set by the transport to exclude the check).

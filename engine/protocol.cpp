@@ -12,6 +12,8 @@ namespace kestrel {
 namespace {
 
 constexpr const char* TEXT_CANNOT_DECRYPT = "ERROR - CANNOT DECRYPT PACKET\n";
+constexpr const char* TEXT_INSERTION_ATTACK =
+    "ERROR - Corrupted packet (insertion attack) detected\n";
 constexpr const char* TEXT_MALFORMED = "ERROR - Malformed packet received\n";
 constexpr const char* TEXT_SERVER_RESPONSE = "Server response: ";
 
@@ -24,9 +26,7 @@ struct RunningMark {
 
 // Shows a server string up to its first zero byte, as the terminal takes
 // zero-terminated text.
-void showText(const std::string& text) {
-    logStatus(std::string_view(text.c_str(), std::strlen(text.c_str())));
-}
+void showText(std::string_view text) { logStatus(text.substr(0, text.find('\0'))); }
 
 void putWindowSize(PacketBuffer& buffer, const TerminalGeometry& size) {
     buffer.putUint32(size.rows);
@@ -50,6 +50,22 @@ void writeWindowSize(CipherTransport& transport, const TerminalGeometry& size) {
     transport.writePacket(buffer);
 }
 
+// A read that failed its checks gets the line that says which; false for
+// any other result.
+bool reportBadRead(int type) {
+    if (type == READ_INSERTION_ATTACK)
+        logStatus(TEXT_INSERTION_ATTACK);
+    else if (type == READ_CORRUPT)
+        logStatus(TEXT_CANNOT_DECRYPT);
+    else
+        return false;
+    return true;
+}
+
+SessionEnd badReadEnd(int type) {
+    return type == READ_INSERTION_ATTACK ? END_INSERTION_ATTACK : END_CANNOT_DECRYPT;
+}
+
 void showDisconnectReason(PacketBuffer& buffer) {
     std::string reason = buffer.getString();
     std::string_view text(reason.c_str(), std::strlen(reason.c_str()));
@@ -64,6 +80,7 @@ void showDisconnectReason(PacketBuffer& buffer) {
 
 bool readIdentification(SessionState& state) {
     std::string line;
+    flushStatus();
     bool whole = state.plainTransport->stream().readLine(line);
     if (!whole || line.compare(0, 4, "SSH-") != 0) {
         logStatus("ERROR - Unrecognized SSH challenge\n");
@@ -96,6 +113,25 @@ SessionEnd exchangeKeys(SessionState& state, PacketBuffer& buffer) {
     return done ? END_SERVER_EXIT : END_KEY_EXCHANGE;
 }
 
+// A server that does not take the session key or the cipher says why in
+// clear; that is its answer, not a packet that failed to decrypt.
+SessionEnd confirmKey(SessionState& state, PacketBuffer& buffer) {
+    int first = state.cipherTransport->readKeyConfirmation(buffer);
+    if (first == MSG_DISCONNECT) {
+        showDisconnectReason(buffer);
+        return END_KEY_EXCHANGE;
+    }
+    if (first == READ_INSERTION_ATTACK) {
+        logStatus(TEXT_INSERTION_ATTACK);
+        return END_INSERTION_ATTACK;
+    }
+    if (first != MSG_SMSG_SUCCESS) {
+        logStatus(TEXT_CANNOT_DECRYPT);
+        return END_CANNOT_DECRYPT;
+    }
+    return END_SERVER_EXIT;
+}
+
 SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
     CipherTransport& cipher = *state.cipherTransport;
     buffer.beginPacket(MSG_CMSG_USER);
@@ -103,10 +139,8 @@ SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
     sendPacket(state, cipher, buffer);
     logStatus("Sent login username\n");
     int reply = cipher.readPacket(buffer);
-    if (reply == READ_CORRUPT) {
-        logStatus(TEXT_CANNOT_DECRYPT);
-        return END_CANNOT_DECRYPT;
-    }
+    if (reportBadRead(reply))
+        return badReadEnd(reply);
     if (reply == MSG_DISCONNECT) {
         logStatus("Error during authorization!\n");
         showDisconnectReason(buffer);
@@ -120,7 +154,12 @@ SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
         sendPacket(state, cipher, buffer);
         buffer.wipe();
         logStatus("Sent login password\n");
-        if (cipher.readPacket(buffer) != MSG_SMSG_SUCCESS) {
+        int answer = cipher.readPacket(buffer);
+        if (answer == READ_INSERTION_ATTACK) {
+            logStatus(TEXT_INSERTION_ATTACK);
+            return END_INSERTION_ATTACK;
+        }
+        if (answer != MSG_SMSG_SUCCESS) {
             logStatus("Authorization error. Check username and password.\n");
             return END_LOGIN_REFUSED;
         }
@@ -131,7 +170,7 @@ SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
 
 // A refused pty is only a warning; a reply that fails its check is not a
 // refusal but a broken stream, and ends the session.
-bool requestTerminal(SessionState& state, PacketBuffer& buffer) {
+SessionEnd requestTerminal(SessionState& state, PacketBuffer& buffer) {
     TerminalGeometry size = state.host.geometry();
     buffer.beginPacket(MSG_CMSG_REQUEST_PTY);
     buffer.putString(state.host.useVt52() ? "vt52" : "vt100");
@@ -139,12 +178,10 @@ bool requestTerminal(SessionState& state, PacketBuffer& buffer) {
     buffer.putByte(0); // end of the terminal-mode list
     sendPacket(state, *state.cipherTransport, buffer);
     int reply = state.cipherTransport->readPacket(buffer);
-    if (reply == READ_CORRUPT) {
-        logStatus(TEXT_CANNOT_DECRYPT);
-        return false;
-    }
+    if (reportBadRead(reply))
+        return badReadEnd(reply);
     logStatus(reply == MSG_SMSG_SUCCESS ? "PTTY Allocated\n" : "Warning - PTTY not Allocated\n");
-    return true;
+    return END_SERVER_EXIT;
 }
 
 // The shell request and whatever the user typed while the handshake ran,
@@ -170,12 +207,10 @@ SessionEnd interact(SessionState& state, PacketBuffer& buffer) {
         int type = state.cipherTransport->readPacket(buffer);
         if (type == READ_CONNECTION_LOST)
             return END_CONNECTION_LOST;
-        if (type == READ_CORRUPT) {
-            logStatus(TEXT_CANNOT_DECRYPT);
-            return END_CANNOT_DECRYPT;
-        }
+        if (reportBadRead(type))
+            return badReadEnd(type);
         if (type == MSG_DISCONNECT || type == MSG_SMSG_STDOUT_DATA || type == MSG_SMSG_STDERR_DATA) {
-            std::string text = buffer.getString();
+            std::string_view text = buffer.getStringView();
             if (buffer.failed()) {
                 logStatus(TEXT_MALFORMED);
                 return END_MALFORMED;
@@ -200,16 +235,15 @@ SessionEnd runSteps(SessionState& state, PacketBuffer& buffer) {
     SessionEnd end = exchangeKeys(state, buffer);
     if (end != END_SERVER_EXIT)
         return end;
-    int first = state.cipherTransport->readPacket(buffer);
-    if (first != MSG_SMSG_SUCCESS) {
-        logStatus(TEXT_CANNOT_DECRYPT);
-        return END_CANNOT_DECRYPT;
-    }
+    end = confirmKey(state, buffer);
+    if (end != END_SERVER_EXIT)
+        return end;
     end = authenticate(state, buffer);
     if (end != END_SERVER_EXIT)
         return end;
-    if (!requestTerminal(state, buffer))
-        return END_CANNOT_DECRYPT;
+    end = requestTerminal(state, buffer);
+    if (end != END_SERVER_EXIT)
+        return end;
     startShell(state, buffer);
     return interact(state, buffer);
 }
@@ -220,6 +254,7 @@ SessionEnd runSession(SessionState& state) {
     RunningMark running(state);
     PacketBuffer buffer;
     SessionEnd end = runSteps(state, buffer);
+    flushStatus();
     buffer.wipe();
     return end;
 }

@@ -20,6 +20,7 @@ enum SessionEnd {
     END_CANNOT_DECRYPT,     // first encrypted packet not a success, or a corrupt packet
     END_LOGIN_REFUSED,      // disconnect after the user name or password refused
     END_MALFORMED,          // a message too short for its fields
+    END_INSERTION_ATTACK,   // a packet spliced by the CRC-32 compensation attack
 };
 
 // Runs the session to its end. Returns how it ended (the status lines have

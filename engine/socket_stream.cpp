@@ -1,5 +1,8 @@
 #include "engine/socket_stream.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "engine/socket_platform.h"
 
 namespace kestrel {
@@ -48,14 +51,56 @@ bool SocketStream::writeText(const char* text) {
 
 long SocketStream::receiveExactly(void* destination, std::size_t count) {
     auto* bytes = static_cast<uint8_t*>(destination);
-    std::size_t received = 0;
+    std::size_t received = takeReadAhead(bytes, count);
     while (received < count) {
-        long got = platform::socketRecv(handle(), bytes + received, count - received);
+        std::size_t wanted = count - received;
+        if (ahead_ && wanted < READ_AHEAD_SIZE) {
+            if (!fillReadAhead())
+                return -1;
+            received += takeReadAhead(bytes + received, wanted);
+            continue;
+        }
+        long got = platform::socketRecv(handle(), bytes + received, wanted);
         if (got <= 0)
             return -1;
         received += std::size_t(got);
     }
     return long(count);
+}
+
+void SocketStream::enableReadAhead() {
+    if (!ahead_)
+        ahead_ = std::make_unique<uint8_t[]>(READ_AHEAD_SIZE);
+}
+
+void SocketStream::passReadAheadTo(SocketStream& next) {
+    std::size_t count = readAheadCount();
+    if (count == 0)
+        return;
+    next.enableReadAhead();
+    std::memcpy(next.ahead_.get(), readAheadData(), count);
+    next.aheadStart_ = 0;
+    next.aheadEnd_ = count;
+    aheadStart_ = aheadEnd_ = 0;
+}
+
+std::size_t SocketStream::takeReadAhead(uint8_t* destination, std::size_t count) {
+    std::size_t taken = std::min(count, readAheadCount());
+    if (taken > 0) {
+        std::memcpy(destination, readAheadData(), taken);
+        aheadStart_ += taken;
+    }
+    return taken;
+}
+
+// Called only when the read-ahead is empty: one receive of whatever is there.
+bool SocketStream::fillReadAhead() {
+    long got = platform::socketRecv(handle(), ahead_.get(), READ_AHEAD_SIZE);
+    if (got <= 0)
+        return false;
+    aheadStart_ = 0;
+    aheadEnd_ = std::size_t(got);
+    return true;
 }
 
 bool SocketStream::readLine(std::string& line) {

@@ -18,6 +18,12 @@ int logStatus(std::string_view text) {
     return 0;
 }
 
+void flushStatus() {
+    StatusSink* sink = boundSink.load();
+    if (sink != nullptr)
+        sink->flush();
+}
+
 int logStatus(const char* text) { return logStatus(std::string_view(text, std::strlen(text))); }
 
 } // namespace kestrel

@@ -14,6 +14,10 @@ public:
     // cannot take overlapping calls serialises them itself (a lock here
     // could deadlock against a sink that waits for the user-interface thread).
     virtual void feedText(const char* text, std::size_t length) = 0;
+    // The engine is about to wait for the server: a sink that holds text
+    // back to write it in batches shows it now, so what has arrived is never
+    // left unseen while nothing more comes.
+    virtual void flush() {}
 };
 
 // nullptr unbinds (text is then dropped).
@@ -21,5 +25,6 @@ void bindStatusSink(StatusSink* sink);
 // Feeds the text up to its terminator; returns 0.
 int logStatus(const char* text);
 int logStatus(std::string_view text);
+void flushStatus();
 
 } // namespace kestrel

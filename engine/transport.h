@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "crypto/cipher_context.h"
+#include "engine/insertion_detector.h"
 #include "engine/packet_buffer.h"
 #include "engine/socket_stream.h"
 
@@ -33,6 +34,8 @@ constexpr int MSG_DEBUG = 36;
 constexpr int READ_CONNECTION_LOST = -1;
 // Length out of bounds or check mismatch (a wrong key ends up here too).
 constexpr int READ_CORRUPT = -2;
+// Ciphertext spliced the way the CRC-32 compensation attack splices it.
+constexpr int READ_INSERTION_ATTACK = -3;
 
 // The protocol's own ceiling on the length field; anything larger is refused
 // before memory is reserved for it.
@@ -51,8 +54,8 @@ struct CipherContexts {
 
 class Transport {
 public:
-    Transport() = default;
-    explicit Transport(SocketHandle handle) : stream_(handle) {}
+    Transport() { stream_.enableReadAhead(); }
+    explicit Transport(SocketHandle handle) : stream_(handle) { stream_.enableReadAhead(); }
     virtual ~Transport() = default;
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
@@ -65,6 +68,9 @@ public:
     virtual int writePacket(PacketBuffer& buffer);
 
     SocketStream& stream() { return stream_; }
+    // True when the next readPacket can be served without waiting for the
+    // connection (or fails at once on an impossible length).
+    bool packetWaiting() const;
 
 protected:
     int receiveFrame(PacketBuffer& buffer);
@@ -77,10 +83,18 @@ private:
 
 class CipherTransport : public Transport {
 public:
+    // Takes over the reading of the plain transport's connection, with
+    // whatever it had already received.
     CipherTransport(Transport& plain, CipherContexts& contexts)
-        : Transport(plain.stream().handle()), contexts_(contexts) {}
+        : Transport(plain.stream().handle()), contexts_(contexts), detector_(detectorSalt()) {
+        plain.stream().passReadAheadTo(stream());
+    }
 
     int readPacket(PacketBuffer& buffer) override;
+    // The answer to the session key. A server that refuses the key or the
+    // cipher has no key to answer with and sends its disconnect in clear;
+    // that one is returned as MSG_DISCONNECT, positioned on its reason.
+    int readKeyConfirmation(PacketBuffer& buffer);
     int writePacket(PacketBuffer& buffer) override;
 
     virtual void setKey(CipherContext& context, const uint8_t* key, std::size_t length,
@@ -91,7 +105,16 @@ public:
 
 protected:
     CipherContexts& contexts_;
+
+private:
+    int decryptFrame(PacketBuffer& buffer);
+
+    InsertionDetector detector_;
 };
+
+// Only for measuring what the insertion check costs: while it is off,
+// received packets skip it. The client never turns it off.
+void setInsertionCheck(bool enabled);
 
 class TripleDesTransport : public CipherTransport {
 public:

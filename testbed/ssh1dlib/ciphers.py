@@ -32,6 +32,9 @@ class NoCipher:
     def process(self, data):
         return bytes(data)
 
+    def plaintext_for(self, block):
+        return bytes(block)
+
 
 class TripleDesEncryptor:
     """Three complete DES-CBC passes (encrypt k1, decrypt k2, encrypt k3)."""
@@ -42,11 +45,26 @@ class TripleDesEncryptor:
         self._passes = (DES.new(k1, DES.MODE_CBC, iv=_ZERO_IV).encrypt,
                         DES.new(k2, DES.MODE_CBC, iv=_ZERO_IV).decrypt,
                         DES.new(k3, DES.MODE_CBC, iv=_ZERO_IV).encrypt)
+        self._blocks = [DES.new(k, DES.MODE_ECB) for k in (k1, k2, k3)]
+        # The chains: the first pass's last output (also the second pass's
+        # last input) and the last ciphertext block.
+        self._inner = self._outer = _ZERO_IV
 
     def process(self, data):
-        for step in self._passes:
-            data = step(data)
+        data = self._passes[0](data)
+        if data:
+            self._inner = data[-8:]
+        data = self._passes[2](self._passes[1](data))
+        if data:
+            self._outer = data[-8:]
         return data
+
+    def plaintext_for(self, block):
+        """The next plaintext block whose ciphertext is the given block."""
+        e1, e2, e3 = self._blocks
+        middle = _xor(e3.decrypt(bytes(block)), self._outer)
+        inner = e2.encrypt(_xor(middle, self._inner))
+        return _xor(e1.decrypt(inner), self._inner)
 
 
 class TripleDesDecryptor:
@@ -64,6 +82,10 @@ class TripleDesDecryptor:
         return data
 
 
+def _xor(a, b):
+    return bytes(x ^ y for x, y in zip(a, b))
+
+
 def _des_keys(key):
     if len(key) < 24:
         raise ValueError("Triple-DES needs 24 key bytes")
@@ -75,9 +97,18 @@ class BlowfishEncryptor:
 
     def __init__(self, key):
         self._cipher = Blowfish.new(bytes(key), Blowfish.MODE_CBC, iv=_ZERO_IV)
+        self._block = Blowfish.new(bytes(key), Blowfish.MODE_ECB)
+        self._last = _ZERO_IV
 
     def process(self, data):
-        return swap_words(self._cipher.encrypt(swap_words(data)))
+        data = swap_words(self._cipher.encrypt(swap_words(data)))
+        if data:
+            self._last = data[-8:]
+        return data
+
+    def plaintext_for(self, block):
+        """The next plaintext block whose ciphertext is the given block."""
+        return _xor(swap_words(self._block.decrypt(swap_words(bytes(block)))), self._last)
 
 
 class BlowfishDecryptor:

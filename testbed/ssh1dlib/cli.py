@@ -8,6 +8,7 @@ from . import rsakeys
 from .config import (DEFAULT_CIPHERS_MASK, DEFAULT_LOGIN_GRACE_SECONDS, DEFAULT_MAX_SESSIONS,
                      Config)
 from .faults import FaultError, Faults
+from .session import DEFAULT_DATA_CHUNK
 from .server import Server, ServerKeys, install_signal_handlers, log
 
 DEFAULT_REGEN_SECONDS = 3600
@@ -65,6 +66,9 @@ def parse_args(argv):
                         "(default %(default)g)")
     parser.add_argument("--max-sessions", type=int, default=DEFAULT_MAX_SESSIONS, metavar="N",
                         help="concurrent sessions; more are turned away (default %(default)d)")
+    parser.add_argument("--pty-packet-data", type=int, default=0, metavar="BYTES",
+                        help="at most BYTES of output per data packet in a pty session, as real "
+                        "servers send 512 (default: up to %d)" % DEFAULT_DATA_CHUNK)
     parser.add_argument("--fault", action="append", default=[], metavar="NAME[=ARG]",
                         help="misbehave on purpose (see below)")
     args = parser.parse_args(argv)
@@ -80,6 +84,8 @@ def parse_args(argv):
         parser.error("--login-grace and --max-sessions must be positive")
     if not os.access(args.shell, os.X_OK):
         parser.error("--shell %s is not an executable program" % args.shell)
+    if not 0 <= args.pty_packet_data <= DEFAULT_DATA_CHUNK:
+        parser.error("--pty-packet-data must be 0 to %d" % DEFAULT_DATA_CHUNK)
     if not 0 <= args.port <= 65535:
         parser.error("--port must be 0 to 65535")
     return args
@@ -105,7 +111,8 @@ def main(argv=None):
     config = Config(user=args.user, password=args.password, shell=args.shell,
                     ciphers_mask=args.ciphers_mask, server_key_bits=server_bits,
                     host_key_bits=host.bits, login_grace=args.login_grace,
-                    max_sessions=args.max_sessions, faults=args.faults)
+                    max_sessions=args.max_sessions, pty_packet_data=args.pty_packet_data,
+                    faults=args.faults)
     keys = ServerKeys(host, server_bits, args.server_key_regen)
     keys.start()
     try:

@@ -23,4 +23,7 @@ class Config:
     host_key_bits: int = 2048
     login_grace: float = DEFAULT_LOGIN_GRACE_SECONDS
     max_sessions: int = DEFAULT_MAX_SESSIONS
+    # Most output bytes per data packet in a pty session; 0 leaves it to the
+    # default chunk. Real servers send at most 512 there.
+    pty_packet_data: int = 0
     faults: Faults = dataclasses.field(default_factory=Faults)

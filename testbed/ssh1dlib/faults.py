@@ -26,6 +26,8 @@ FAULTS = {
                     % LARGEST_STDOUT_STRING),
     "one-byte-packets": (None, "send shell output one byte per packet"),
     "stall": ("SECONDS[@N]", "pause SECONDS (default 5) before sending packet N (default 1)"),
+    "insertion-attack": ("N", "before packet N (default 2) send a stdout packet spliced as the "
+                         "CRC-32 compensation attack splices one (copied ciphertext blocks, valid check)"),
 }
 
 
@@ -47,7 +49,8 @@ class Faults:
 
     def _check(self):
         for name in ("ignore-flood", "disconnect-after-user-long", "huge-stdout",
-                     "bad-crc", "long-length", "huge-length", "close-mid-packet"):
+                     "bad-crc", "long-length", "huge-length", "close-mid-packet",
+                     "insertion-attack"):
             if name in self.active:
                 self.number(name, 1)
         if "stall" in self.active:

@@ -330,12 +330,16 @@ class Session:
                 self.log("message %d ignored in the interactive session" % msg_type)
 
     def _pump(self):
-        chunk = 1 if "one-byte-packets" in self.faults else self.data_chunk
+        chunk = self.data_chunk
+        if self.pty is not None and self.config.pty_packet_data:
+            chunk = min(chunk, self.config.pty_packet_data)
+        if "one-byte-packets" in self.faults:
+            chunk = 1
 
         def emit(kind, data):
             msg_type = wire.SMSG_STDERR_DATA if kind == STDERR else wire.SMSG_STDOUT_DATA
-            for start in range(0, len(data), chunk):
-                self.transport.send_packet(msg_type, wire.string(data[start:start + chunk]))
+            self.transport.send_packets(msg_type, [wire.string(data[start:start + chunk])
+                                                   for start in range(0, len(data), chunk)])
 
         try:
             status = self.child.pump(emit)

@@ -13,6 +13,9 @@ from .wire import ProtocolError
 # a client hold a growing buffer before it has proved anything.
 MAX_IDENT_LINE = 255
 RECV_CHUNK = 256 * 1024
+# The insertion-attack fault splices this many copies of one known
+# ciphertext block into its packet, as the CRC compensation needs several.
+INSERTED_COPIES = 4
 
 
 class ConnectionClosed(Exception):
@@ -36,6 +39,9 @@ class Transport:
         self.packets_ignored = 0
         self.bytes_sent = 0
         self.closed = False
+        # First ciphertext block of the last encrypted packet sent: what an
+        # eavesdropper would copy into a later packet.
+        self._seen_block = None
 
     # -- receiving -------------------------------------------------------
     def _fill(self, count):
@@ -113,6 +119,23 @@ class Transport:
         body += check.to_bytes(4, "big")
         return length, self._encrypt.process(body)
 
+    def send_packets(self, msg_type, payloads):
+        """Several packets in one write, as a server's output buffer sends
+        them; packet by packet while faults are active."""
+        if self.faults is not None and self.faults.active:
+            for payload in payloads:
+                self.send_packet(msg_type, payload)
+            return
+        with self._send_lock:
+            if self.closed:
+                raise ConnectionClosed("connection already closed")
+            data = bytearray()
+            for payload in payloads:
+                self.packets_sent += 1
+                length, body = self.frame(msg_type, payload)
+                data += length.to_bytes(4, "big") + body
+            self.send_raw(data)
+
     def send_packet(self, msg_type, payload=b""):
         with self._send_lock:
             if self.closed:
@@ -121,6 +144,10 @@ class Transport:
             if self.faults is not None:
                 self._before_packet()
             number = self.packets_sent
+            if self._fault_at("insertion-attack", number):
+                self.log("fault: splicing copied ciphertext blocks in before packet %d" % number)
+                length, body = self.spliced_frame()
+                self.send_raw(length.to_bytes(4, "big") + body)
             corrupt = self._fault_at("bad-crc", number)
             length, body = self.frame(msg_type, payload, corrupt)
             if corrupt:
@@ -134,6 +161,8 @@ class Transport:
                 self.log("fault: announcing packet %d 16 bytes too long" % number)
                 length += 16
             data = length.to_bytes(4, "big") + body
+            if not isinstance(self._encrypt, NoCipher):
+                self._seen_block = body[:8]
             if self._fault_at("close-mid-packet", number):
                 self.log("fault: closing in the middle of packet %d" % number)
                 self.send_raw(data[:len(data) // 2])
@@ -141,6 +170,27 @@ class Transport:
                 self.shutdown()
                 raise ConnectionClosed("closed mid-packet by fault")
             self.send_raw(data)
+
+    def spliced_frame(self):
+        """A stdout packet built as the CRC-32 compensation attack builds one:
+        copies of an earlier ciphertext block in the middle, a check field
+        that still matches. The encryptor's chains stay in step, so the
+        session can go on for a client that does not notice."""
+        data_len = 8 * (INSERTED_COPIES + 2) + 3  # puts the copies on block boundaries
+        length = data_len + 9
+        text = b"\r\n<<" + b"~" * (data_len - 8) + b">>\r\n"
+        body = bytearray(os.urandom(wire.pad_length(length)))
+        body += bytes([wire.SMSG_STDOUT_DATA]) + wire.uint32(data_len) + text + bytes(4)
+        blocks = len(body) // 8
+        out = bytearray()
+        for index in range(blocks):
+            if 2 <= index < 2 + INSERTED_COPIES:
+                known = self._seen_block or out[:8]
+                body[8 * index:8 * index + 8] = self._encrypt.plaintext_for(known)
+            if index == blocks - 1:
+                body[-4:] = wire.crc32(bytes(body[:-4])).to_bytes(4, "big")
+            out += self._encrypt.process(bytes(body[8 * index:8 * index + 8]))
+        return length, bytes(out)
 
     def _fault_at(self, name, number):
         return self.faults is not None and self.faults.packet_number(name) == number

@@ -99,6 +99,21 @@ class FramingFaultTest(FaultTest):
         server.wait_for_log(r"client")
 
 
+class InsertionFaultTest(FaultTest):
+    def test_spliced_packet_passes_its_check_and_repeats_a_block(self):
+        for cipher in (wire.CIPHER_3DES, wire.CIPHER_BLOWFISH):
+            client = self.client(self.server("insertion-attack"))
+            client.identify()
+            received = []
+            decrypt = client.transport.read_exact
+            client.transport.read_exact = lambda n: received.append(decrypt(n)) or received[-1]
+            self.assertEqual(client.key_exchange(cipher), wire.SMSG_STDOUT_DATA)
+            blocks = [received[-1][i:i + 8] for i in range(0, len(received[-1]), 8)]
+            self.assertGreater(len(blocks), len(set(blocks)))
+            # The chains stayed in step: the real answer follows intact.
+            self.assertEqual(client.read()[0], wire.SMSG_SUCCESS)
+
+
 class OutputFaultTest(FaultTest):
     def chunks(self, *faults, command="echo hello"):
         client = self.keyed(self.server(*faults), True)
@@ -116,6 +131,16 @@ class OutputFaultTest(FaultTest):
     def test_one_byte_packets(self):
         chunks = self.chunks("one-byte-packets", command="echo one byte each")
         self.assertEqual(chunks, [bytes([b]) for b in b"one byte each\n"])
+
+    def test_pty_output_in_packets_of_512(self):
+        server = ServerProcess("--pty-packet-data", "512")
+        self.addCleanup(server.stop)
+        client = self.keyed(server, True)
+        self.assertEqual(client.request_pty(), wire.SMSG_SUCCESS)
+        chunks = []
+        client.run("head -c 5000 /dev/zero | tr '\\0' x", sink=chunks.append)
+        self.assertLessEqual(max(len(chunk) for chunk in chunks), 512)
+        self.assertEqual(sum(len(chunk) for chunk in chunks), 5000)
 
 
 if __name__ == "__main__":

@@ -293,6 +293,40 @@ TEST_P(CipherTransportTest, PacketsMatchTheCipherOracleAndWrongKeysShowAsCorrupt
     EXPECT_EQ(transport->readPacket(buffer), READ_CORRUPT);
 }
 
+// The cipher transport takes over what the plain one read ahead; under a
+// chaining cipher a packet with a copied ciphertext block is refused before
+// it is decrypted, and a clear-text refusal of the session key is read as one.
+TEST_P(CipherTransportTest, TakesOverReadAheadAndRefusesSplicedBlocks) {
+    uint32_t cipher = GetParam();
+    uint8_t key[32] = {9, 8, 7};
+    test::SocketPair pair;
+    Transport plain(pair.client);
+    auto oracle = std::make_unique<CipherContexts>();
+    keyOracle(oracle->receive, cipher, key);
+    Bytes wire = framed(MSG_SMSG_PUBLIC_KEY, {1});
+    Bytes confirm = framed(MSG_SMSG_SUCCESS, {});
+    Bytes text = {0, 0, 0, 24};
+    text.resize(28, 'x');
+    Bytes spliced = framed(MSG_SMSG_STDOUT_DATA, text);
+    for (Bytes* packet : {&confirm, &spliced}) {
+        cipherEncrypt(oracle->receive, packet->data() + 4, packet->size() - 4);
+        wire.insert(wire.end(), packet->begin(), packet->end());
+    }
+    std::copy_n(wire.end() - 16, 8, wire.end() - 8); // the last block repeats the one before
+    sendRaw(pair.server, wire);
+    sendRaw(pair.server, framed(MSG_DISCONNECT, {0, 0, 0, 3, 'n', 'o', '!'}));
+
+    PacketBuffer buffer;
+    ASSERT_EQ(plain.readPacket(buffer), MSG_SMSG_PUBLIC_KEY);
+    auto contexts = std::make_unique<CipherContexts>();
+    auto transport = makeTransport(cipher, plain, *contexts);
+    transport->setSessionKey(key, sizeof key);
+    EXPECT_EQ(transport->readKeyConfirmation(buffer), MSG_SMSG_SUCCESS);
+    EXPECT_EQ(transport->readPacket(buffer), cipher == CIPHER_NONE ? READ_CORRUPT : READ_INSERTION_ATTACK);
+    EXPECT_EQ(transport->readKeyConfirmation(buffer), MSG_DISCONNECT);
+    EXPECT_EQ(buffer.getString(), "no!");
+}
+
 INSTANTIATE_TEST_SUITE_P(Ciphers, CipherTransportTest,
                          ::testing::Values(CIPHER_TRIPLE_DES, CIPHER_BLOWFISH, CIPHER_NONE));
 

@@ -24,6 +24,8 @@ Runs one protocol 1.5 terminal session without a window.
   --timeout SECONDS      give up after this long (default 30)
   --screen               print the final screen instead of the raw output
                          (when built with the terminal core)
+  --no-insertion-check   skip the check for spliced ciphertext blocks; only
+                         for measuring its cost, never for real use
 
 exit status: 0 session ran and ended, 2 usage, 3 connect failed,
 4 login refused, 5 protocol failure, 6 timed out
@@ -88,6 +90,10 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         }
         if (arg == "--screen") {
             options.screen = true;
+            continue;
+        }
+        if (arg == "--no-insertion-check") {
+            options.insertionCheck = false;
             continue;
         }
         if (arg == "--help") {

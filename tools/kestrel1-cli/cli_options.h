@@ -33,6 +33,7 @@ struct Options {
     uint32_t rows = 24;
     double timeoutSeconds = 30;
     bool screen = false;
+    bool insertionCheck = true;
     std::vector<ScriptStep> script;
 };
 

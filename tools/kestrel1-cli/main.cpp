@@ -1,5 +1,6 @@
 // kestrel1-cli: one terminal session without a window, for people at a
 // console and for the end-to-end tests and benchmarks.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -26,6 +27,8 @@ using Clock = std::chrono::steady_clock;
 // Output kept for --wait-for once no wait is pending: enough for any prompt,
 // without holding a whole bulk transfer in memory.
 constexpr std::size_t WAIT_WINDOW = 64 * 1024;
+// Raw output is written in batches of up to this much.
+constexpr std::size_t OUTPUT_BUFFER_SIZE = 64 * 1024;
 // How often waiting loops look at the session's progress.
 constexpr auto POLL_INTERVAL = std::chrono::milliseconds(20);
 
@@ -57,6 +60,9 @@ public:
     std::string dump() const { return dumpScreen(buffer_); }
 #endif
 
+    // Raw output goes through a large stdio buffer and is written when the
+    // engine is about to wait (flush), so bulk output costs one write per
+    // batch while a keystroke's echo still shows as soon as it arrives.
     void feedText(const char* text, std::size_t length) override {
         if (screen_) {
 #ifdef KESTREL_CLI_WITH_TERMINAL
@@ -64,13 +70,27 @@ public:
 #endif
         } else {
             std::fwrite(text, 1, length, stdout);
-            std::fflush(stdout);
         }
         std::lock_guard<std::mutex> hold(lock_);
+        if (!keeping_)
+            return;
         seen_.append(text, length);
-        if (!waiting_ && seen_.size() > 2 * WAIT_WINDOW)
+        if (waiting_ && !matched_)
+            scan();
+        else if (seen_.size() > 2 * WAIT_WINDOW)
             seen_.erase(0, seen_.size() - WAIT_WINDOW);
-        changed_.notify_all();
+    }
+
+    // Once no wait is left in the script the output need not be kept.
+    void stopKeeping() {
+        std::lock_guard<std::mutex> hold(lock_);
+        keeping_ = false;
+        std::string().swap(seen_);
+    }
+
+    void flush() override {
+        if (!screen_)
+            std::fflush(stdout);
     }
 
     void wake() {
@@ -84,32 +104,47 @@ public:
             changed_.wait_for(hold, POLL_INTERVAL);
     }
 
-    // Waits until text appears in the output after the previous match.
+    // Waits until text appears in the output after the previous match. The
+    // output is searched as it arrives, each byte once, and only the bytes
+    // that could still begin a match are kept meanwhile.
     bool waitFor(const std::string& text, Clock::time_point deadline, const std::atomic<bool>& ended) {
         std::unique_lock<std::mutex> hold(lock_);
+        pattern_ = text;
         waiting_ = true;
-        for (;;) {
-            std::size_t at = seen_.find(text);
-            if (at != std::string::npos) {
-                seen_.erase(0, at + text.size());
-                waiting_ = false;
-                return true;
-            }
-            if (ended.load() || Clock::now() >= deadline) {
-                waiting_ = false;
-                return false;
-            }
+        matched_ = false;
+        scan();
+        while (!matched_ && !ended.load() && Clock::now() < deadline)
             changed_.wait_for(hold, POLL_INTERVAL);
-        }
+        bool found = matched_;
+        waiting_ = matched_ = false;
+        return found;
     }
 
 private:
+    // Called with the lock held while a wait is pending.
+    void scan() {
+        std::size_t at = seen_.find(pattern_);
+        if (at != std::string::npos) {
+            seen_.erase(0, at + pattern_.size());
+            matched_ = true;
+            changed_.notify_all();
+            return;
+        }
+        std::size_t keep = std::min(seen_.size(), pattern_.size() - 1);
+        seen_.erase(0, seen_.size() - keep);
+    }
+
     bool screen_;
     std::atomic<SessionState*> session_{nullptr};
     std::mutex lock_;
     std::condition_variable changed_;
+    // Output after the last match (bounded by WAIT_WINDOW), or while a wait
+    // is pending the unmatched tail that a match could still start in.
     std::string seen_;
+    std::string pattern_;
     bool waiting_ = false;
+    bool matched_ = false;
+    bool keeping_ = true;
 #ifdef KESTREL_CLI_WITH_TERMINAL
     ScreenBuffer buffer_;
     TerminalParser parser_;
@@ -133,8 +168,13 @@ bool waitForShell(SessionState& state, Clock::time_point deadline, const std::at
 // False when the script could not finish (time-out or the session ended).
 bool runScript(const Options& options, SessionState& state, Output& output,
                Clock::time_point deadline, const std::atomic<bool>& ended) {
+    std::size_t waits = std::count_if(options.script.begin(), options.script.end(),
+                                      [](const ScriptStep& step) { return !step.send; });
     for (const ScriptStep& step : options.script) {
+        if (waits == 0)
+            output.stopKeeping();
         if (!step.send) {
+            --waits;
             if (!output.waitFor(step.text, deadline, ended))
                 return false;
             continue;
@@ -143,6 +183,7 @@ bool runScript(const Options& options, SessionState& state, Output& output,
             return false;
         sendStdinData(state, step.text.c_str());
     }
+    output.stopKeeping();
     return true;
 }
 
@@ -167,6 +208,10 @@ int run(Options& options) {
 #endif
     }
     socketLayerStart();
+    setInsertionCheck(options.insertionCheck);
+    // Written out whenever the session waits for the server (Output::flush).
+    static char outputBuffer[OUTPUT_BUFFER_SIZE];
+    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     Output output(options.screen);
 #ifdef KESTREL_CLI_WITH_TERMINAL
     output.sizeScreen(options.columns, options.rows);
@@ -177,6 +222,7 @@ int run(Options& options) {
     if (transport->stream().open(options.host.c_str(), options.port) != 1) {
         transport->stream().close();
         logStatus("Could not connect to host.\n");
+        flushStatus();
         bindStatusSink(nullptr);
         return EXIT_CONNECT_FAILED;
     }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <csignal>
 #include <sys/wait.h>
 
 #include "tests/engine/e2e/ssh1d_process.h"
@@ -37,12 +38,14 @@ std::string target(const Ssh1dProcess& server) {
 
 TEST(CliTest, ScriptedSessionEndsWithStatusZero) {
     Ssh1dProcess server;
-    CliRun run = runCli(target(server) + " --cipher blowfish --send 'echo cl''i-ok\\n' --wait-for cli-ok "
+    // The shell's arithmetic makes the marker: the typed line, echoed by the
+    // terminal, does not contain it.
+    CliRun run = runCli(target(server) + " --cipher blowfish --send 'echo cli-ok-$((6*7))\\n' --wait-for cli-ok-42 "
                                          "--send 'exit\\n' --timeout 20",
                         test::SSH1D_PASSWORD);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("Connected to host.\n"), std::string::npos);
-    EXPECT_NE(run.output.find("\ncli-ok"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("cli-ok-42"), std::string::npos) << run.output;
 }
 
 TEST(CliTest, EachFailureHasItsOwnExitStatus) {
@@ -60,6 +63,33 @@ TEST(CliTest, EachFailureHasItsOwnExitStatus) {
     CliRun stalled = runCli(target(silent) + " --timeout 2", test::SSH1D_PASSWORD);
     EXPECT_EQ(stalled.status, 6) << stalled.output;
     EXPECT_NE(stalled.output.find("timed out"), std::string::npos);
+}
+
+// Output is written while the session still waits for more (not only at its
+// end), and a wait matches text that arrives one byte per packet.
+TEST(CliTest, OutputShowsAsItArrivesAndWaitsMatchAcrossPackets) {
+    Ssh1dProcess server({"--fault", "one-byte-packets"});
+    std::string folder = test::scratchFolder("cli");
+    // The shell's first line is the client's process id (exec keeps it).
+    std::string command = "echo $$; KESTREL_PASSWORD='" + std::string(test::SSH1D_PASSWORD) +
+                          "' XDG_STATE_HOME='" + folder + "' exec " + KESTREL_CLI + " " + target(server) +
+                          " --send 'echo split-$((6*7))\\n' --wait-for split-42 --send 'echo seen-$((6*7))\\n'"
+                          " --wait-for never-comes --timeout 20";
+    FILE* out = popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    char line[4096];
+    pid_t pid = std::fgets(line, sizeof line, out) ? pid_t(std::atol(line)) : -1;
+    std::string output;
+    bool running = false;
+    // Bounded by the client's own time-out: the pipe ends when it exits.
+    while (pid > 0 && !running && std::fgets(line, sizeof line, out)) {
+        output += line;
+        running = output.find("seen-42") != std::string::npos && waitpid(pid, nullptr, WNOHANG) == 0;
+    }
+    kill(pid, SIGTERM);
+    pclose(out);
+    std::filesystem::remove_all(folder);
+    EXPECT_TRUE(running) << output;
 }
 
 TEST(CliTest, ConnectFailureAndBadUsage) {

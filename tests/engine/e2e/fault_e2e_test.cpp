@@ -36,6 +36,16 @@ TEST_P(FaultTest, EndsWithItsStatusLine) {
     EXPECT_TRUE(session.status.contains(c.line)) << session.status.text() << server.log();
 }
 
+// A server that does not offer the cipher refuses the session key in clear;
+// the user sees its reason, not a decryption failure.
+TEST(ClearRefusalTest, ShowsTheServersReason) {
+    Ssh1dProcess server({"--ciphers-mask", "0"});
+    LiveSession session(server.port(), 3, test::SSH1D_PASSWORD);
+    EXPECT_EQ(session.finish(STEP_SECONDS), END_KEY_EXCHANGE);
+    EXPECT_TRUE(session.status.contains("Server response: cipher type 3 is not offered\n"))
+        << session.status.text();
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Faults, FaultTest,
     ::testing::Values(
@@ -56,6 +66,11 @@ INSTANTIATE_TEST_SUITE_P(
                   END_LOGIN_REFUSED, false},
         FaultCase{"disconnect-after-user-long", "Error during authorization!\nServer response: ",
                   END_LOGIN_REFUSED, false},
+        FaultCase{"insertion-attack", "ERROR - Corrupted packet (insertion attack) detected\n",
+                  END_INSERTION_ATTACK, false},
+        // In the interactive loop, before the first output.
+        FaultCase{"insertion-attack=6", "ERROR - Corrupted packet (insertion attack) detected\n",
+                  END_INSERTION_ATTACK, false},
         FaultCase{"refuse-password", "Authorization error. Check username and password.\n",
                   END_LOGIN_REFUSED, false}),
     [](const auto& info) {

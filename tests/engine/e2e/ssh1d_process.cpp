@@ -76,6 +76,11 @@ std::string Ssh1dProcess::log() const {
     return log_;
 }
 
+void Ssh1dProcess::forgetLog() {
+    std::lock_guard<std::mutex> hold(lock_);
+    std::string().swap(log_);
+}
+
 void Ssh1dProcess::collect(int fd) {
     char block[4096];
     ssize_t got;

@@ -22,6 +22,8 @@ public:
 
     uint16_t port() const { return port_; }
     std::string log() const;
+    // Drops the log collected so far and its storage (long runs).
+    void forgetLog();
 
 private:
     void collect(int fd);

@@ -1,6 +1,9 @@
 // Arbitrary bytes as everything a server sends: identification line, the
 // public-key message (keys, sizes, masks), and with no cipher chosen, every
 // later packet through authentication, pty, shell and the interactive loop.
+// The same bytes also go to the insertion check as one packet's ciphertext
+// (without a cipher the session itself never runs it).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -8,6 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "engine/insertion_detector.h"
 #include "engine/protocol.h"
 #include "engine/status_log.h"
 
@@ -29,6 +33,9 @@ const std::string& seedPath() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     static DiscardSink sink;
     kestrel::bindStatusSink(&sink);
+    static kestrel::InsertionDetector detector(kestrel::detectorSalt());
+    std::size_t blocks = std::min(size, kestrel::DETECTOR_MAX_BODY) / kestrel::CIPHER_BLOCK_SIZE;
+    detector.attacked(data, blocks * kestrel::CIPHER_BLOCK_SIZE);
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0)
         return 0;
