@@ -17,19 +17,6 @@ LPARAM cellCentre(int column, int row)
     return MAKELPARAM(column * CellWidth + CellWidth / 2, row * CellHeight + CellHeight / 2);
 }
 
-std::wstring clipboardText()
-{
-    std::wstring text;
-    if (OpenClipboard(nullptr)) {
-        if (auto* data = static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT)))) {
-            text = data;
-            GlobalUnlock(GetClipboardData(CF_UNICODETEXT));
-        }
-        CloseClipboard();
-    }
-    return text;
-}
-
 TEST_F(ShellTest, RunsColoursCursorAndEmptyCells)
 {
     // A bitmap face draws the exact colours (no smoothed edges); 10 points at
