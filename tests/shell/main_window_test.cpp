@@ -51,6 +51,12 @@ TEST_F(ShellTest, TerminalAreaFollowsTheDeviceAndIgnoresLaterSizes)
         EXPECT_EQ(client.bottom, c.expectedHeight);
         EXPECT_EQ(terminalScreen().columns(), TerminalWidth / CellWidth);
         EXPECT_EQ(terminalScreen().rows(), TerminalHeight / CellHeight);
+        RECT bar = {};
+        GetWindowRect(ScrollBar, &bar);
+        MapWindowPoints(nullptr, MainWindow, reinterpret_cast<POINT*>(&bar), 2);
+        EXPECT_EQ(bar.left, TerminalWidth);
+        EXPECT_EQ(bar.right, c.width);
+        EXPECT_EQ(bar.bottom, c.expectedHeight);
 
         std::int32_t rows = terminalScreen().rows();
         deviceProfile().inputPanelShown = !c.panel;
