@@ -75,10 +75,12 @@ void putOnClipboard(const std::wstring& text)
     CloseClipboard();
 }
 
-TEST_F(ShellTest, PasteOfOneMebibyteArrivesInOrderInSeveralMessages)
+// Pasted while the session still starts: it waits for the shell, then goes
+// out whole, in order, in messages the protocol accepts.
+TEST_F(ShellTest, PasteOfOneMebibyteBeforeTheShellStartsArrivesInOrder)
 {
     startShell();
-    RecordingSession session(true);
+    RecordingSession session(false);
     std::string expected;
     for (int line = 0; expected.size() < 1024 * 1024; ++line) {
         expected += "line " + std::to_string(line) + " of the paste\r\n";
@@ -86,22 +88,12 @@ TEST_F(ShellTest, PasteOfOneMebibyteArrivesInOrderInSeveralMessages)
     expected.resize(1024 * 1024);
     putOnClipboard(std::wstring(expected.begin(), expected.end()));
     SendMessageW(MainWindow, WM_COMMAND, IDM_PASTE, 0);
-    ASSERT_TRUE(session.waitFor(expected.size()));
-    EXPECT_TRUE(session.received() == expected);
-    EXPECT_GE(session.messages_, static_cast<int>(expected.size() / INPUT_CHUNK_BYTES));
-}
-
-TEST_F(ShellTest, PasteWhileTheSessionStartsWaitsForTheShell)
-{
-    startShell();
-    RecordingSession session(false);
-    putOnClipboard(L"typed ahead");
-    SendMessageW(MainWindow, WM_COMMAND, IDM_PASTE, 0);
     pumpFor(100);
     EXPECT_EQ(session.received(), "");
     session.startShell();
-    ASSERT_TRUE(session.waitFor(11));
-    EXPECT_EQ(session.received(), "typed ahead");
+    ASSERT_TRUE(session.waitFor(expected.size()));
+    EXPECT_TRUE(session.received() == expected);
+    EXPECT_GE(session.messages_, static_cast<int>(expected.size() / INPUT_CHUNK_BYTES));
 }
 
 TEST_F(ShellTest, KeysArrowsAndAnswersReachTheHostOnlyWhileConnected)
@@ -133,6 +125,20 @@ TEST_F(ShellTest, KeysArrowsAndAnswersReachTheHostOnlyWhileConnected)
     expected += "vt100";
     ASSERT_TRUE(session.waitFor(expected.size()));
     EXPECT_EQ(session.received(), expected);
+}
+
+TEST_F(ShellTest, InputBeyondTheQueueLimitIsRefusedWhole)
+{
+    startShell();
+    Transport unopened;  // connected as far as the queue can tell; no session
+    CurrentConnection = &unopened;
+    std::string huge(MAX_QUEUED_INPUT, 'x');
+    EXPECT_TRUE(queueInput(huge.data(), huge.size()));
+    EXPECT_FALSE(queueInput("y", 1));
+    EXPECT_EQ(queuedInputBytes(), MAX_QUEUED_INPUT);
+    CurrentConnection = nullptr;
+    drainInput();
+    EXPECT_EQ(queuedInputBytes(), 0U);
 }
 
 TEST_F(ShellTest, WorkerFeedsWhileTheWindowRelaysOutRepeatedly)
