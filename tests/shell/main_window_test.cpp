@@ -1,0 +1,165 @@
+// Start-up, the terminal area, the menus and the About box of the real
+// MainWindow; single instance with two real processes.
+#include "shell_fixture.h"
+
+#include <algorithm>
+
+#include "shell/resource_ids.h"
+
+namespace kestrel::test {
+namespace {
+
+HMENU toolsMenu() { return reinterpret_cast<HMENU>(SendMessageW(MenuBar, MSG_MENU_BAR_GET_SUB_MENU, 0, IDB_MENU_TOOLS)); }
+
+bool checked(HMENU menu, UINT item) { return (GetMenuState(menu, item, MF_BYCOMMAND) & MF_CHECKED) != 0; }
+
+TEST_F(ShellTest, BannerLinesInOrder)
+{
+    startShell();
+    EXPECT_EQ(lineText(1), "Kestrel1 v1.00.46 Initialized.");
+    // The second line may wrap on the narrow screen; the third starts on the
+    // row after it (a line feed also returns the carriage here).
+    std::size_t columns = static_cast<std::size_t>(terminalScreen().columns());
+    std::string cells;
+    for (std::int32_t line = 2; line <= 6; ++line) {
+        cells += lineText(line) + std::string(columns - lineText(line).size(), ' ');
+    }
+    std::string version = "Version: 1.00.46/3DESCBC/BLOWFISH/GMP/CRYPTO++.";
+    EXPECT_EQ(cells.substr(0, version.size()), version);
+    std::size_t nextRow = (version.size() + columns - 1) / columns * columns;
+    EXPECT_EQ(cells.find("SSH Version 1.5 protocol only."), nextRow);
+    RecordProperty("cell", std::to_string(CellWidth) + "x" + std::to_string(CellHeight));
+}
+
+TEST_F(ShellTest, TerminalAreaFollowsTheDeviceAndIgnoresLaterSizes)
+{
+    struct Case {
+        int width, height;
+        bool panel;
+        int expectedHeight;
+    };
+    int scrollBar = GetSystemMetrics(SM_CXVSCROLL);
+    for (Case c : {Case{240, 320, false, 320 - 26 - 26}, Case{240, 320, true, 320 - 26 - 26 - 80},
+                   Case{480, 640, false, 640 - 52}}) {
+        deviceProfile() = {c.width, c.height, c.panel, false};
+        startShell();
+        EXPECT_EQ(TerminalWidth, c.width - scrollBar);
+        EXPECT_EQ(TerminalHeight, c.expectedHeight);
+        RECT client = {};
+        GetClientRect(MainWindow, &client);
+        EXPECT_EQ(client.right, c.width);
+        EXPECT_EQ(client.bottom, c.expectedHeight);
+        EXPECT_EQ(terminalScreen().columns(), TerminalWidth / CellWidth);
+        EXPECT_EQ(terminalScreen().rows(), TerminalHeight / CellHeight);
+
+        std::int32_t rows = terminalScreen().rows();
+        deviceProfile().inputPanelShown = !c.panel;
+        SetWindowPos(MainWindow, nullptr, 0, 0, 700, 500, SWP_NOMOVE | SWP_NOZORDER);
+        pumpFor(20);
+        EXPECT_EQ(terminalScreen().rows(), rows);
+        DestroyWindow(MainWindow);
+    }
+}
+
+TEST_F(ShellTest, CipherItemsKeepExactlyOneCheck)
+{
+    startShell();
+    ASSERT_NE(toolsMenu(), nullptr);
+    EXPECT_TRUE(checked(toolsMenu(), IDM_CIPHER_3DES));
+    SendMessageW(MainWindow, WM_COMMAND, IDM_CIPHER_BLOWFISH, 0);
+    EXPECT_EQ(CipherChoice, 6);
+    SendMessageW(MainWindow, WM_COMMAND, IDM_CIPHER_NONE, 0);
+    EXPECT_EQ(CipherChoice, 0);
+    EXPECT_FALSE(checked(toolsMenu(), IDM_CIPHER_3DES));
+    EXPECT_FALSE(checked(toolsMenu(), IDM_CIPHER_BLOWFISH));
+    EXPECT_TRUE(checked(toolsMenu(), IDM_CIPHER_NONE));
+    wchar_t caption[32] = {};
+    GetMenuStringW(GetMenu(MainWindow), 2, caption, 32, MF_BYPOSITION);
+    EXPECT_STREQ(caption, L"Tools");
+}
+
+// Message boxes and dialogs are answered from a CBT hook: the hook records
+// the window's text and then closes it through its caption.
+std::wstring SeenCaption;
+std::wstring SeenText;
+HHOOK Hook = nullptr;
+
+void CALLBACK closeLater(HWND window, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(window, timer);
+    wchar_t text[128] = {};
+    GetWindowTextW(window, text, 128);
+    SeenCaption = text;
+    HWND child = GetWindow(window, GW_CHILD);
+    SeenText.clear();
+    for (; child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        GetWindowTextW(child, text, 128);
+        SeenText += text;
+    }
+    SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+LRESULT CALLBACK onActivate(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE && reinterpret_cast<HWND>(wParam) != MainWindow) {
+        SetTimer(reinterpret_cast<HWND>(wParam), 1, 50, closeLater);
+    }
+    return CallNextHookEx(Hook, code, wParam, lParam);
+}
+
+struct AnswerWindows {
+    AnswerWindows() { Hook = SetWindowsHookExW(WH_CBT, onActivate, nullptr, GetCurrentThreadId()); }
+    ~AnswerWindows() { UnhookWindowsHookEx(Hook); }
+};
+
+TEST_F(ShellTest, AboutBoxShowsNameAndBuildAndClosesFromItsCaption)
+{
+    startShell();
+    AnswerWindows answer;
+    SendMessageW(MainWindow, WM_COMMAND, IDM_ABOUT, 0);
+    EXPECT_EQ(SeenCaption, L"About Kestrel");
+    EXPECT_EQ(SeenText, L"Kestrel1 v1.00.46\n\n1.00.46/3DESCBC/BLOWFISH\n/GMP/CRYPTO++");
+}
+
+TEST_F(ShellTest, MenuBarFailureShowsTheBoxAndKeepsGoing)
+{
+    deviceProfile().menuBarFails = true;
+    AnswerWindows answer;
+    startShell();
+    EXPECT_EQ(SeenCaption, L"Error");
+    EXPECT_NE(SeenText.find(L"SHCreateMenuBar Failed"), std::wstring::npos);
+    EXPECT_EQ(MenuBar, nullptr);
+    SendMessageW(MainWindow, WM_COMMAND, IDM_CIPHER_BLOWFISH, 0);
+    EXPECT_EQ(CipherChoice, 6);
+}
+
+TEST(SingleInstance, SecondCopyBringsTheFirstForwardAndExitsWithZero)
+{
+    auto start = [](PROCESS_INFORMATION& process) {
+        STARTUPINFOW startup = {sizeof(startup)};
+        // The build's Unix path, seen through Wine's drive for the root.
+        std::wstring path = L"Z:" KESTREL1_EXE;
+        std::replace(path.begin(), path.end(), L'/', L'\\');
+        return CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &process) != 0;
+    };
+    PROCESS_INFORMATION first = {};
+    PROCESS_INFORMATION second = {};
+    ASSERT_TRUE(start(first));
+    HWND window = nullptr;
+    EXPECT_TRUE(pumpUntil([&] { return (window = FindWindowW(L"Kestrel1", L"Kestrel1")) != nullptr; }));
+    ASSERT_TRUE(start(second));
+    DWORD code = 99;
+    EXPECT_EQ(WaitForSingleObject(second.hProcess, 20000), WAIT_OBJECT_0);
+    GetExitCodeProcess(second.hProcess, &code);
+    EXPECT_EQ(code, 0U);
+    EXPECT_EQ(WaitForSingleObject(first.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    PostMessageW(window, WM_COMMAND, IDM_EXIT, 0);
+    EXPECT_EQ(WaitForSingleObject(first.hProcess, 20000), WAIT_OBJECT_0);
+    for (HANDLE handle : {first.hProcess, first.hThread, second.hProcess, second.hThread}) {
+        CloseHandle(handle);
+    }
+}
+
+}  // namespace
+}  // namespace kestrel::test
