@@ -26,6 +26,10 @@ dialog, the Tools items, Terminal Settings, typed keys and Disconnect.
   --disconnect           choose Disconnect after the script instead of
                          waiting for the server to end the session
   --screenshot FILE.bmp  save the terminal area as painted, at the end
+  --dialog-pictures DIR  save the Font, Terminal Settings and (filled in)
+                         Connect dialogs as DIR/font.bmp, terminal-settings.bmp
+                         and connect.bmp on the way to the session
+                         (copied from the screen: needs a display)
 
 Prints the final screen (vtreplay's format) and the message boxes shown.
 exit status: 0 session ran and ended, 2 usage, 3 connect failed,
@@ -90,6 +94,8 @@ bool valueOption(const std::string& arg, const char* value, Options& options, bo
         options.script.push_back({false, cli::unescape(value)});
     else if (arg == "--screenshot")
         options.screenshot = value;
+    else if (arg == "--dialog-pictures")
+        options.dialogPictures = value;
     else
         return false;
     return true;

@@ -21,6 +21,7 @@ struct Options {
     double timeoutSeconds = 30;
     bool disconnect = false;
     std::string screenshot;
+    std::string dialogPictures;  // a folder for connect.bmp, font.bmp, terminal-settings.bmp
     std::vector<ScriptStep> script;
 };
 

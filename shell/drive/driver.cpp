@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <tuple>
+
 #include "engine/status_log.h"
 #include "shell/dialog_ids.h"
 #include "shell/main_window.h"
@@ -13,6 +15,10 @@
 
 namespace kestrel::drive {
 namespace {
+
+// A dialog is pictured this long after it opened or changed, once the
+// display has shown it.
+constexpr auto PICTURE_SETTLE = std::chrono::milliseconds(500);
 
 // The message box text control of the platform's boxes.
 constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
@@ -85,7 +91,6 @@ void fillConnectDialog(HWND dialog, const ConnectFields& fields) {
     setField(dialog, IDC_CONNECT_PORT, fields.port);
     setField(dialog, IDC_CONNECT_USER, fields.user);
     setField(dialog, IDC_CONNECT_PASSWORD, fields.password);
-    SendMessageW(dialog, WM_COMMAND, fields.cancel ? IDCANCEL : IDOK, 0);
 }
 
 } // namespace
@@ -125,13 +130,23 @@ void Driver::command(UINT id) { SendMessageW(MainWindow, WM_COMMAND, MAKEWPARAM(
 
 bool Driver::connect(const ConnectFields& fields) {
     bool answered = false;
+    Clock::time_point filledAt{};
     startResponder([&](HWND dialog, const std::wstring& caption) {
         if (answerBoxes(dialog, caption))
             return true;
         if (answered || caption != L"Connect")
             return false;
+        if (filledAt == Clock::time_point{}) {
+            fillConnectDialog(dialog, fields);
+            filledAt = Clock::now();
+        }
+        if (!fields.picture.empty()) {
+            if (Clock::now() < filledAt + PICTURE_SETTLE)
+                return true;
+            saveWindowPicture(dialog, fields.picture);
+        }
         answered = true;
-        fillConnectDialog(dialog, fields);
+        SendMessageW(dialog, WM_COMMAND, fields.cancel ? IDCANCEL : IDOK, 0);
         return true;
     });
     // Posted, as the menu does: the modal dialog then runs from the loop.
@@ -162,6 +177,20 @@ bool Driver::chooseFont(const std::wstring& size, const std::wstring& face, cons
     selectEntry(dialog, IDC_FONT_SIZE, size);
     SendMessageW(dialog, WM_COMMAND, IDOK, 0);
     return findDialog(L"Font") == nullptr;
+}
+
+bool Driver::pictureSettingsDialogs(const std::string& fontPath, const std::string& terminalPath) {
+    bool saved = true;
+    for (auto [item, caption, path] : {std::tuple{IDM_FONTS, L"Font", fontPath},
+                                       std::tuple{IDM_PREFERENCES, L"Terminal Settings", terminalPath}}) {
+        command(item);
+        HWND dialog = findDialog(caption);
+        idle(DWORD(std::chrono::duration_cast<std::chrono::milliseconds>(PICTURE_SETTLE).count()));
+        saved = dialog != nullptr && saveWindowPicture(dialog, path) && saved;
+        if (dialog != nullptr)
+            SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    }
+    return saved;
 }
 
 bool Driver::waitForShell() {

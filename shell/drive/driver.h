@@ -19,6 +19,7 @@ struct ConnectFields {
     std::wstring user;
     std::wstring password;
     bool cancel = false;        // Cancel instead of OK
+    std::string picture;        // BMP of the filled-in dialog, taken before it is answered
     std::wstring deleteServer;  // typed into the server box and deleted first
 };
 
@@ -46,6 +47,8 @@ public:
     bool terminalSettings(bool vt52, const std::wstring& scrollback = L"");
     // Font: size text (and, when given, face and style); OK.
     bool chooseFont(const std::wstring& size, const std::wstring& face = L"", const std::wstring& style = L"");
+    // Pictures of the two settings dialogs as they open (then cancelled).
+    bool pictureSettingsDialogs(const std::string& fontPath, const std::string& terminalPath);
 
     // Waits; each false when the deadline passed or the session ended first.
     bool waitForShell();

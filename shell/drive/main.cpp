@@ -54,11 +54,16 @@ bool runSession(Options& options, Driver& driver) {
         driver.command(options.cipherCommand);
     if (options.vt52)
         driver.terminalSettings(true);
+    std::string pictures = options.dialogPictures.empty() ? "" : options.dialogPictures + "/";
+    if (!pictures.empty() && !driver.pictureSettingsDialogs(pictures + "font.bmp", pictures + "terminal-settings.bmp"))
+        std::fputs("kestrel1-drive: cannot save the dialog pictures\n", stderr);
     ConnectFields fields;
     fields.server = widen(options.host.c_str());
     fields.port = widen(options.port.c_str());
     fields.user = widen(options.user.c_str());
     fields.password = widen(options.password.c_str());
+    if (!pictures.empty())
+        fields.picture = pictures + "connect.bmp";
     secureZero(options.password.data(), options.password.size());
     bool answered = driver.connect(fields);
     SecureZeroMemory(fields.password.data(), fields.password.size() * sizeof(wchar_t));

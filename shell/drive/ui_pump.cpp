@@ -125,3 +125,26 @@ bool saveBitmap(HDC dc, HBITMAP bitmap, const std::string& path) {
 }
 
 } // namespace kestrel::drive
+
+namespace kestrel::drive {
+
+bool saveWindowPicture(HWND window, const std::string& path) {
+    RECT frame = {};
+    GetWindowRect(window, &frame);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, frame.right - frame.left, frame.bottom - frame.top);
+    HGDIOBJ previous = SelectObject(dc, bitmap);
+    // Copied from the screen: with a real display driver this is exactly
+    // what the user sees, the frame and every control included.
+    bool painted = BitBlt(dc, 0, 0, frame.right - frame.left, frame.bottom - frame.top, screen, frame.left,
+                          frame.top, SRCCOPY) != 0;
+    SelectObject(dc, previous);
+    bool saved = painted && saveBitmap(dc, bitmap, path);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return saved;
+}
+
+} // namespace kestrel::drive

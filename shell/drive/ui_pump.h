@@ -28,6 +28,10 @@ using Responder = std::function<bool(HWND dialog, const std::wstring& caption)>;
 void startResponder(Responder responder);
 void stopResponder();
 
+// A window as the screen shows it (frame and controls), into a BMP file.
+// Needs a display driver that keeps the screen (the X11 one under Xvfb).
+bool saveWindowPicture(HWND window, const std::string& path);
+
 // Saves the bitmap as a 24-bit BMP file; false when it cannot be written.
 bool saveBitmap(HDC dc, HBITMAP bitmap, const std::string& path);
 
