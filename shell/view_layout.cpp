@@ -117,7 +117,9 @@ void setScrollRange()
     info.cbSize = sizeof(info);
     info.fMask = SIF_RANGE;
     info.nMin = 0;
-    info.nMax = ScrollbackLines - 1;
+    // One position per line the view's top can stand on, 1 to the live
+    // screen's first line (ScrollbackLines + 1): the thumb reaches the bottom.
+    info.nMax = ScrollbackLines;
     SetScrollInfo(ScrollBar, SB_CTL, &info, TRUE);
 }
 

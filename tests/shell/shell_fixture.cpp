@@ -44,6 +44,20 @@ std::string lineText(std::int32_t line)
 
 void feed(const std::string& bytes) { logStatus(bytes); }
 
+std::wstring clipboardText()
+{
+    std::wstring text;
+    if (OpenClipboard(nullptr)) {
+        HANDLE data = GetClipboardData(CF_UNICODETEXT);
+        if (auto* locked = data != nullptr ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr) {
+            text = locked;
+            GlobalUnlock(data);
+        }
+        CloseClipboard();
+    }
+    return text;
+}
+
 Painted::Painted()
 {
     width_ = TerminalWidth;

@@ -23,6 +23,7 @@ void pumpFor(DWORD ms);
 // The buffer line as text (empty cells as blanks, trailing blanks cut).
 std::string lineText(std::int32_t line);
 void feed(const std::string& bytes);
+std::wstring clipboardText();
 
 // The terminal painted into a white 32-bit memory surface, read back.
 class Painted {

@@ -1,0 +1,181 @@
+// The registry after each settings operation, read back raw.
+#include "shell_fixture.h"
+
+#include "shell/settings_store.h"
+
+namespace kestrel::test {
+namespace {
+
+struct Stored {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> bytes;
+};
+
+HKEY openKey()
+{
+    HKEY key = nullptr;
+    RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Orrin Software\\Kestrel1", 0, KEY_ALL_ACCESS, &key);
+    return key;
+}
+
+bool readRaw(const wchar_t* name, Stored& out)
+{
+    HKEY key = openKey();
+    DWORD size = 0;
+    bool found = key != nullptr && RegQueryValueExW(key, name, nullptr, &out.type, nullptr, &size) == ERROR_SUCCESS;
+    out.bytes.resize(size);
+    found = found && RegQueryValueExW(key, name, nullptr, &out.type, out.bytes.data(), &size) == ERROR_SUCCESS;
+    if (key != nullptr) {
+        RegCloseKey(key);
+    }
+    return found;
+}
+
+std::wstring storedString(const wchar_t* name)
+{
+    Stored value;
+    if (!readRaw(name, value) || value.type != REG_SZ || value.bytes.size() % 2 != 0 || value.bytes.size() < 2) {
+        return L"<missing or malformed>";
+    }
+    // The terminator's two bytes are part of the stored length.
+    EXPECT_EQ(value.bytes[value.bytes.size() - 1], 0);
+    return std::wstring(reinterpret_cast<const wchar_t*>(value.bytes.data()), value.bytes.size() / 2 - 1);
+}
+
+long storedDword(const wchar_t* name)
+{
+    Stored value;
+    if (!readRaw(name, value) || value.type != REG_DWORD || value.bytes.size() != 4) {
+        return -99999;
+    }
+    return *reinterpret_cast<const LONG*>(value.bytes.data());
+}
+
+void writeRaw(const wchar_t* name, DWORD type, const void* data, DWORD size)
+{
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Orrin Software\\Kestrel1", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &key, nullptr);
+    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+void writeDword(const wchar_t* name, DWORD value) { writeRaw(name, REG_DWORD, &value, 4); }
+void writeString(const wchar_t* name, const std::wstring& text)
+{
+    writeRaw(name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * 2));
+}
+
+struct ComboBox {
+    HWND window = CreateWindowExW(0, L"COMBOBOX", L"", WS_POPUP | CBS_DROPDOWN | CBS_SORT, 0, 0, 100, 100, nullptr,
+                                  nullptr, GetModuleHandleW(nullptr), nullptr);
+    ~ComboBox() { DestroyWindow(window); }
+    int count() const { return static_cast<int>(SendMessageW(window, CB_GETCOUNT, 0, 0)); }
+};
+
+class SettingsTest : public ::testing::Test {
+protected:
+    PrivateRegistry registry_;
+};
+
+TEST_F(SettingsTest, TerminalSettingsNeedBothValuesAndAreClamped)
+{
+    bool vt52 = false;
+    std::int32_t lines = -1;
+    EXPECT_FALSE(loadTerminalSettings(vt52, lines));
+    writeDword(L"CETermType", 1);
+    EXPECT_FALSE(loadTerminalSettings(vt52, lines));
+    EXPECT_EQ(lines, -1);
+    saveTerminalSettings(1, 250);
+    EXPECT_EQ(storedDword(L"CETermType"), 1);
+    EXPECT_EQ(storedDword(L"CENumScrollBackLines"), 250);
+    ASSERT_TRUE(loadTerminalSettings(vt52, lines));
+    EXPECT_TRUE(vt52);
+    EXPECT_EQ(lines, 250);
+    writeDword(L"CENumScrollBackLines", 0xFFFFFFF0u);  // negative when signed
+    writeDword(L"CETermType", 0);
+    ASSERT_TRUE(loadTerminalSettings(vt52, lines));
+    EXPECT_FALSE(vt52);
+    EXPECT_EQ(lines, 0);
+    writeDword(L"CENumScrollBackLines", 9999);
+    ASSERT_TRUE(loadTerminalSettings(vt52, lines));
+    EXPECT_EQ(lines, 500);
+    // The key carries the class string it was created with.
+    HKEY key = openKey();
+    wchar_t keyClass[16] = {};
+    DWORD classLength = 16;
+    RegQueryInfoKeyW(key, keyClass, &classLength, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr);
+    RegCloseKey(key);
+    EXPECT_STREQ(keyClass, L"REG_SZ");
+}
+
+TEST_F(SettingsTest, FontFaceOf15CharactersRestoresNothing)
+{
+    FontSettings font;
+    lstrcpynW(font.face, L"Liberation Mono", 15);  // cut to 14 characters
+    font.height = -13;
+    font.weight = 700;
+    ASSERT_TRUE(saveFontSettings(font));
+    EXPECT_EQ(storedString(L"CEChannelFontName"), L"Liberation Mon");
+    EXPECT_EQ(storedDword(L"CEChannelFontSize"), -13);
+    EXPECT_EQ(storedDword(L"CEChannelFontWeight"), 700);
+    FontSettings read;
+    ASSERT_TRUE(loadFontSettings(read));
+    EXPECT_STREQ(read.face, L"Liberation Mon");
+    EXPECT_EQ(read.height, -13);
+
+    writeString(L"CEChannelFontName", L"Liberation Mono");
+    FontSettings untouched;
+    EXPECT_FALSE(loadFontSettings(untouched));
+    EXPECT_STREQ(untouched.face, L"");
+    EXPECT_EQ(untouched.height, -8);
+}
+
+TEST_F(SettingsTest, ServerListSaveDeleteAndLoad)
+{
+    {
+        ComboBox box;
+        for (const wchar_t* name : {L"gamma.example", L"alpha.example"}) {
+            SendMessageW(box.window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+        }
+        SetWindowTextW(box.window, L"beta.example");  // typed, not yet a entry
+        saveServerList(box.window);
+        EXPECT_EQ(storedDword(L"CENumservers"), 3);
+        EXPECT_EQ(storedString(L"CEServer1"), L"beta.example");
+
+        SendMessageW(box.window, CB_DELETESTRING, 1, 0);
+        SetWindowTextW(box.window, L"");
+        saveServerList(box.window);
+    }
+    EXPECT_EQ(storedDword(L"CENumservers"), 2);
+    EXPECT_EQ(storedString(L"CEServer0"), L"alpha.example");
+    EXPECT_EQ(storedString(L"CEServer1"), L"gamma.example");
+    EXPECT_EQ(storedString(L"CEServer2"), L"gamma.example");  // stale, never read
+
+    writeDword(L"CENumservers", 3);
+    HKEY key = openKey();
+    RegDeleteValueW(key, L"CEServer1");
+    RegCloseKey(key);
+    ComboBox loaded;
+    EXPECT_EQ(loadServerList(loaded.window), 2);
+    EXPECT_EQ(loaded.count(), 2);
+
+    // A damaged count does not make the dialog read four billion names.
+    writeDword(L"CENumservers", 0xFFFFFFFFu);
+    ComboBox damaged;
+    EXPECT_EQ(loadServerList(damaged.window), 2);
+}
+
+TEST_F(SettingsTest, FirstConnectDialogCreatesUserNameAndPort)
+{
+    EXPECT_EQ(readUserNameWithDefaults("username", "22"), L"username");
+    EXPECT_EQ(storedString(L"CEUsername"), L"username");
+    EXPECT_EQ(storedString(L"CEServerPort"), L"22");
+    writeUserNameAndPort("alice", "2222");
+    EXPECT_EQ(readUserNameWithDefaults("username", "22"), L"alice");
+    EXPECT_EQ(storedString(L"CEServerPort"), L"2222");
+}
+
+}  // namespace
+}  // namespace kestrel::test
