@@ -104,7 +104,7 @@ bool Driver::start(HINSTANCE instance) {
     if (!registerWindowClass(instance) || !instanceSetup(instance, SW_SHOW))
         return false;
     bindStatusSink(&Tee);
-    startResponder([this](HWND dialog, const std::wstring& caption) { return answerBoxes(dialog, caption); });
+    startResponder([this](HWND dialog, const std::wstring& caption) { return answerByDefault(dialog, caption); });
     return true;
 }
 
@@ -124,6 +124,20 @@ bool Driver::answerBoxes(HWND dialog, const std::wstring& caption) {
     boxes_.push_back({caption, text});
     SendMessageW(dialog, WM_COMMAND, IDOK, 0);
     return true;
+}
+
+bool Driver::answerByDefault(HWND dialog, const std::wstring& caption) {
+    if (answerBoxes(dialog, caption))
+        return true;
+    if (!timedOut())
+        return false;
+    SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    return true;
+}
+
+void Driver::disconnect() {
+    if (CurrentConnection != nullptr)
+        command(IDM_CONNECT);
 }
 
 void Driver::command(UINT id) { SendMessageW(MainWindow, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
@@ -152,7 +166,7 @@ bool Driver::connect(const ConnectFields& fields) {
     // Posted, as the menu does: the modal dialog then runs from the loop.
     PostMessageW(MainWindow, WM_COMMAND, MAKEWPARAM(IDM_CONNECT, 0), 0);
     bool done = pumpUntil([&] { return answered && findDialog(L"Connect") == nullptr; }, deadline_);
-    startResponder([this](HWND dialog, const std::wstring& caption) { return answerBoxes(dialog, caption); });
+    startResponder([this](HWND dialog, const std::wstring& caption) { return answerByDefault(dialog, caption); });
     return done;
 }
 

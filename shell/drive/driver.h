@@ -39,6 +39,8 @@ public:
 
     // A command as the menu bar or the context menu sends it.
     void command(UINT id);
+    // "Disconnect", when the first menu offers it.
+    void disconnect();
     // The Connect command with the dialog filled in; true once the dialog
     // was answered.
     bool connect(const ConnectFields& fields);
@@ -71,6 +73,9 @@ public:
 
 private:
     bool answerBoxes(HWND dialog, const std::wstring& caption);
+    // Boxes are answered; past the deadline any dialog is cancelled, so that
+    // no modal loop outlasts the run.
+    bool answerByDefault(HWND dialog, const std::wstring& caption);
 
     Clock::time_point deadline_;
     std::vector<MessageBoxSeen> boxes_;

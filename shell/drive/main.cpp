@@ -70,8 +70,8 @@ bool runSession(Options& options, Driver& driver) {
     if (!answered)
         return false;
     runSteps(options, driver);
-    if (options.disconnect && sessionActive())
-        driver.command(IDM_CONNECT);
+    if (options.disconnect)
+        driver.disconnect();
     return driver.waitForSessionEnd();
 }
 
@@ -84,8 +84,7 @@ int run(Options& options) {
     bool ended = runSession(options, driver);
     if (!ended) {
         Driver windDown(WIND_DOWN_SECONDS);
-        if (sessionActive())
-            windDown.command(IDM_CONNECT);
+        windDown.disconnect();
         windDown.waitForSessionEnd();
     }
     std::string screen = driver.screenDump();
