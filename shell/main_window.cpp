@@ -34,7 +34,6 @@ void setCipherChoice(int choice, UINT checked)
 void onCreate(HWND window)
 {
     MainWindow = window;
-    FirstSizeDone = false;
     MenuBarInfo info = {};
     info.size = sizeof(info);
     info.owner = window;
@@ -51,6 +50,9 @@ void onCreate(HWND window)
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_TERMINAL_SCROLLBAR)), Instance,
                                 nullptr);
     setScrollRange();
+    // Attaching the desktop menu above already sent a size message; the
+    // first one that counts comes after the window exists.
+    FirstSizeDone = false;
 }
 
 void onDestroy(HWND window)

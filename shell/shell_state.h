@@ -38,6 +38,8 @@ extern wchar_t WindowTitle[16];
 
 extern int CipherChoice;
 extern bool UseVt52;
+// The setting (0 to 500); every layout hands it to the ScreenBuffer, so a
+// change takes effect with the next MSG_RELAYOUT.
 extern std::int32_t ScrollbackLines;
 extern char HostName[HOST_NAME_SIZE];
 extern char PortText[PORT_TEXT_SIZE];

@@ -51,6 +51,12 @@ TEST_F(ShellTest, TerminalAreaFollowsTheDeviceAndIgnoresLaterSizes)
         EXPECT_EQ(client.bottom, c.expectedHeight);
         EXPECT_EQ(terminalScreen().columns(), TerminalWidth / CellWidth);
         EXPECT_EQ(terminalScreen().rows(), TerminalHeight / CellHeight);
+        RECT bar = {};
+        GetWindowRect(ScrollBar, &bar);
+        MapWindowPoints(nullptr, MainWindow, reinterpret_cast<POINT*>(&bar), 2);
+        EXPECT_EQ(bar.left, TerminalWidth);
+        EXPECT_EQ(bar.right, c.width);
+        EXPECT_EQ(bar.bottom, c.expectedHeight);
 
         std::int32_t rows = terminalScreen().rows();
         deviceProfile().inputPanelShown = !c.panel;
@@ -78,38 +84,31 @@ TEST_F(ShellTest, CipherItemsKeepExactlyOneCheck)
     EXPECT_STREQ(caption, L"Tools");
 }
 
-// Message boxes and dialogs are answered from a CBT hook: the hook records
-// the window's text and then closes it through its caption.
+// Message boxes and dialogs are answered from a CBT hook: it records the
+// window's texts, then closes it through its caption.
 std::wstring SeenCaption;
 std::wstring SeenText;
-HHOOK Hook = nullptr;
 
-void CALLBACK closeLater(HWND window, UINT, UINT_PTR timer, DWORD)
+LRESULT CALLBACK answerWindow(int code, WPARAM wParam, LPARAM lParam)
 {
-    KillTimer(window, timer);
-    wchar_t text[128] = {};
-    GetWindowTextW(window, text, 128);
-    SeenCaption = text;
-    HWND child = GetWindow(window, GW_CHILD);
-    SeenText.clear();
-    for (; child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        GetWindowTextW(child, text, 128);
-        SeenText += text;
+    auto window = reinterpret_cast<HWND>(wParam);
+    if (code == HCBT_ACTIVATE && window != MainWindow) {
+        wchar_t text[128] = {};
+        GetWindowTextW(window, text, 128);
+        SeenCaption = text;
+        SeenText.clear();
+        for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+            GetWindowTextW(child, text, 128);
+            SeenText += text;
+        }
+        PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
     }
-    SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-}
-
-LRESULT CALLBACK onActivate(int code, WPARAM wParam, LPARAM lParam)
-{
-    if (code == HCBT_ACTIVATE && reinterpret_cast<HWND>(wParam) != MainWindow) {
-        SetTimer(reinterpret_cast<HWND>(wParam), 1, 50, closeLater);
-    }
-    return CallNextHookEx(Hook, code, wParam, lParam);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 struct AnswerWindows {
-    AnswerWindows() { Hook = SetWindowsHookExW(WH_CBT, onActivate, nullptr, GetCurrentThreadId()); }
-    ~AnswerWindows() { UnhookWindowsHookEx(Hook); }
+    HHOOK hook = SetWindowsHookExW(WH_CBT, answerWindow, nullptr, GetCurrentThreadId());
+    ~AnswerWindows() { UnhookWindowsHookEx(hook); }
 };
 
 TEST_F(ShellTest, AboutBoxShowsNameAndBuildAndClosesFromItsCaption)

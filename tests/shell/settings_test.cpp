@@ -6,60 +6,42 @@
 namespace kestrel::test {
 namespace {
 
-struct Stored {
+constexpr wchar_t KEY[] = L"Software\\Orrin Software\\Kestrel1";
+
+// The raw value: its type and bytes; REG_NONE when missing.
+std::pair<DWORD, std::vector<BYTE>> readRaw(const wchar_t* name)
+{
     DWORD type = REG_NONE;
-    std::vector<BYTE> bytes;
-};
-
-HKEY openKey()
-{
-    HKEY key = nullptr;
-    RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Orrin Software\\Kestrel1", 0, KEY_ALL_ACCESS, &key);
-    return key;
-}
-
-bool readRaw(const wchar_t* name, Stored& out)
-{
-    HKEY key = openKey();
     DWORD size = 0;
-    bool found = key != nullptr && RegQueryValueExW(key, name, nullptr, &out.type, nullptr, &size) == ERROR_SUCCESS;
-    out.bytes.resize(size);
-    found = found && RegQueryValueExW(key, name, nullptr, &out.type, out.bytes.data(), &size) == ERROR_SUCCESS;
-    if (key != nullptr) {
-        RegCloseKey(key);
+    std::vector<BYTE> bytes(512);
+    size = static_cast<DWORD>(bytes.size());
+    if (RegGetValueW(HKEY_CURRENT_USER, KEY, name, RRF_RT_ANY | RRF_NOEXPAND, &type, bytes.data(), &size) != 0) {
+        type = REG_NONE;
     }
-    return found;
+    bytes.resize(type == REG_NONE ? 0 : size);
+    return {type, bytes};
 }
 
 std::wstring storedString(const wchar_t* name)
 {
-    Stored value;
-    if (!readRaw(name, value) || value.type != REG_SZ || value.bytes.size() % 2 != 0 || value.bytes.size() < 2) {
+    auto [type, bytes] = readRaw(name);
+    // The terminator's two bytes are part of the stored length.
+    if (type != REG_SZ || bytes.size() < 2 || bytes.size() % 2 != 0 || bytes.back() != 0) {
         return L"<missing or malformed>";
     }
-    // The terminator's two bytes are part of the stored length.
-    EXPECT_EQ(value.bytes[value.bytes.size() - 1], 0);
-    return std::wstring(reinterpret_cast<const wchar_t*>(value.bytes.data()), value.bytes.size() / 2 - 1);
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2 - 1);
 }
 
 long storedDword(const wchar_t* name)
 {
-    Stored value;
-    if (!readRaw(name, value) || value.type != REG_DWORD || value.bytes.size() != 4) {
-        return -99999;
-    }
-    return *reinterpret_cast<const LONG*>(value.bytes.data());
+    auto [type, bytes] = readRaw(name);
+    return type == REG_DWORD && bytes.size() == 4 ? *reinterpret_cast<const LONG*>(bytes.data()) : -99999;
 }
 
 void writeRaw(const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Orrin Software\\Kestrel1", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                    &key, nullptr);
-    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
+    RegSetKeyValueW(HKEY_CURRENT_USER, KEY, name, type, data, size);
 }
-
 void writeDword(const wchar_t* name, DWORD value) { writeRaw(name, REG_DWORD, &value, 4); }
 void writeString(const wchar_t* name, const std::wstring& text)
 {
@@ -73,9 +55,8 @@ struct ComboBox {
     int count() const { return static_cast<int>(SendMessageW(window, CB_GETCOUNT, 0, 0)); }
 };
 
-class SettingsTest : public ::testing::Test {
-protected:
-    PrivateRegistry registry_;
+struct SettingsTest : ::testing::Test {
+    PrivateRegistry registry;
 };
 
 TEST_F(SettingsTest, TerminalSettingsNeedBothValuesAndAreClamped)
@@ -101,7 +82,8 @@ TEST_F(SettingsTest, TerminalSettingsNeedBothValuesAndAreClamped)
     ASSERT_TRUE(loadTerminalSettings(vt52, lines));
     EXPECT_EQ(lines, 500);
     // The key carries the class string it was created with.
-    HKEY key = openKey();
+    HKEY key = nullptr;
+    RegOpenKeyExW(HKEY_CURRENT_USER, KEY, 0, KEY_READ, &key);
     wchar_t keyClass[16] = {};
     DWORD classLength = 16;
     RegQueryInfoKeyW(key, keyClass, &classLength, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -154,9 +136,7 @@ TEST_F(SettingsTest, ServerListSaveDeleteAndLoad)
     EXPECT_EQ(storedString(L"CEServer2"), L"gamma.example");  // stale, never read
 
     writeDword(L"CENumservers", 3);
-    HKEY key = openKey();
-    RegDeleteValueW(key, L"CEServer1");
-    RegCloseKey(key);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, KEY, L"CEServer1");
     ComboBox loaded;
     EXPECT_EQ(loadServerList(loaded.window), 2);
     EXPECT_EQ(loaded.count(), 2);

@@ -1,6 +1,6 @@
 #include "shell_fixture.h"
 
-#include <vector>
+#include <algorithm>
 
 #include "engine/status_log.h"
 
@@ -8,18 +8,14 @@ namespace kestrel::test {
 
 bool pumpUntil(const std::function<bool()>& done, DWORD boundMs)
 {
-    DWORD start = GetTickCount();
-    while (!done()) {
+    for (DWORD start = GetTickCount(); !done();) {
         if (GetTickCount() - start > boundMs) {
             return false;
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message != WM_QUIT) {
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
-            }
+        for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
         }
     }
     return true;
@@ -31,18 +27,16 @@ void pumpFor(DWORD ms)
     pumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
 }
 
+void feed(const std::string& bytes) { logStatus(bytes); }
+
 std::string lineText(std::int32_t line)
 {
     const ScreenBuffer& screen = terminalScreen();
-    std::string text;
     const std::uint8_t* cells = screen.characters() + static_cast<std::size_t>(line - 1) * screen.columns();
-    for (int c = 0; c < screen.columns(); ++c) {
-        text.push_back(cells[c] == 0 ? ' ' : static_cast<char>(cells[c]));
-    }
+    std::string text(cells, cells + screen.columns());
+    std::replace(text.begin(), text.end(), '\0', ' ');
     return text.substr(0, text.find_last_not_of(' ') + 1);
 }
-
-void feed(const std::string& bytes) { logStatus(bytes); }
 
 std::wstring clipboardText()
 {
@@ -60,40 +54,26 @@ std::wstring clipboardText()
 
 Painted::Painted()
 {
-    width_ = TerminalWidth;
-    height_ = TerminalHeight;
-    BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width_, -height_, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    HDC screenDc = GetDC(nullptr);
-    dc_ = CreateCompatibleDC(screenDc);
-    ReleaseDC(nullptr, screenDc);
-    void* bits = nullptr;
-    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bits_ = static_cast<std::uint32_t*>(bits);
-    previous_ = SelectObject(dc_, bitmap_);
-    RECT all = {0, 0, width_, height_};
-    FillRect(dc_, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), TerminalWidth, -TerminalHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0}};
+    dc = CreateCompatibleDC(nullptr);
+    bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+    previous = SelectObject(dc, bitmap);
+    PatBlt(dc, 0, 0, TerminalWidth, TerminalHeight, WHITENESS);
     paintAgain();
 }
 
 Painted::~Painted()
 {
-    SelectObject(dc_, previous_);
-    DeleteObject(bitmap_);
-    DeleteDC(dc_);
+    SelectObject(dc, previous);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
 }
 
 void Painted::paintAgain()
 {
     ViewReadLock hold;
-    paintTerminal(dc_);
+    paintTerminal(dc);
     GdiFlush();
-}
-
-COLORREF Painted::pixel(int x, int y) const
-{
-    std::uint32_t value = bits_[static_cast<std::size_t>(y) * width_ + x];
-    return RGB((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF);
 }
 
 int Painted::countInCell(int column, int row, COLORREF colour) const
@@ -101,7 +81,8 @@ int Painted::countInCell(int column, int row, COLORREF colour) const
     int count = 0;
     for (int y = row * CellHeight; y < (row + 1) * CellHeight; ++y) {
         for (int x = column * CellWidth; x < (column + 1) * CellWidth; ++x) {
-            count += pixel(x, y) == colour ? 1 : 0;
+            std::uint32_t value = bits[static_cast<std::size_t>(y) * TerminalWidth + x];
+            count += RGB((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF) == colour ? 1 : 0;
         }
     }
     return count;
@@ -109,21 +90,21 @@ int Painted::countInCell(int column, int row, COLORREF colour) const
 
 PrivateRegistry::PrivateRegistry()
 {
-    path_ = L"Software\\KestrelShellTests\\" + std::to_wstring(GetCurrentProcessId());
-    RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root_, nullptr);
-    RegOverridePredefKey(HKEY_CURRENT_USER, root_);
+    RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr);
+    RegOverridePredefKey(HKEY_CURRENT_USER, root);
 }
 
 PrivateRegistry::~PrivateRegistry()
 {
     RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    RegCloseKey(root_);
-    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+    RegCloseKey(root);
+    RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
 }
 
 void ShellTest::SetUp()
 {
     deviceProfile() = DeviceProfile{};
+    Selection = {};  // lives as long as the program, so across tests here
     static bool registered = registerWindowClass(GetModuleHandleW(nullptr));
     ASSERT_TRUE(registered);
 }

@@ -1,5 +1,5 @@
 // Drives the real MainWindow in the test's own process: a private registry
-// root, the simulated device, bounded message pumps and painting into memory.
+// root, the simulated device, bounded message pumps, painting into memory.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "shell/device_services.h"
 #include "shell/main_window.h"
@@ -19,50 +20,39 @@ namespace kestrel::test {
 // Handles sent and posted messages until done() or the bound runs out.
 bool pumpUntil(const std::function<bool()>& done, DWORD boundMs = 10000);
 void pumpFor(DWORD ms);
-
-// The buffer line as text (empty cells as blanks, trailing blanks cut).
-std::string lineText(std::int32_t line);
 void feed(const std::string& bytes);
+// A buffer line as text, empty cells as blanks, trailing blanks cut.
+std::string lineText(std::int32_t line);
 std::wstring clipboardText();
 
-// The terminal painted into a white 32-bit memory surface, read back.
-class Painted {
-public:
+// The terminal painted onto white 32-bit memory, read back.
+struct Painted {
     Painted();
     ~Painted();
     void paintAgain();
-    COLORREF pixel(int x, int y) const;
-    // How many pixels of a cell (column from 0, row of the view from 0) have
-    // this colour.
+    // How many pixels of a cell (column and view row from 0) have the colour.
     int countInCell(int column, int row, COLORREF colour) const;
 
-private:
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ previous_ = nullptr;
-    std::uint32_t* bits_ = nullptr;
-    int width_ = 0;
-    int height_ = 0;
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+    std::uint32_t* bits = nullptr;
 };
 
-// Redirects HKEY_CURRENT_USER to a scratch key of this process.
-class PrivateRegistry {
-public:
+// HKEY_CURRENT_USER redirected to a scratch key of this process.
+struct PrivateRegistry {
     PrivateRegistry();
     ~PrivateRegistry();
-
-private:
-    HKEY root_ = nullptr;
-    std::wstring path_;
+    HKEY root = nullptr;
+    std::wstring path = L"Software\\KestrelShellTests\\" + std::to_wstring(GetCurrentProcessId());
 };
 
-// The main window of a 240 by 320 device, created by the real start-up.
+// The main window of a 240 by 320 device, made by the real start-up.
 class ShellTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
     void startShell();
-
     PrivateRegistry registry_;
 };
 

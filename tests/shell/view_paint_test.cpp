@@ -91,7 +91,14 @@ TEST_F(ShellTest, DragUpwardsHighlightsThreeBandsAndCopiesTheSameText)
     std::string expected = lines[7].substr(5) + "\r\n" + lines[8] + "\r\n" + lines[9].substr(0, 10);
     EXPECT_EQ(clipboardText(), std::wstring(expected.begin(), expected.end()));
 
-    SendMessageW(MainWindow, WM_COMMAND, IDM_SELECT_ALL, 0);
+    // The context menu's last item, chosen from the keyboard, is Select All.
+    SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR timer, DWORD) {
+        KillTimer(nullptr, timer);
+        HWND menu = FindWindowW(L"#32768", nullptr);
+        PostMessageW(menu, WM_KEYDOWN, VK_UP, 0);
+        PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+    });
+    SendMessageW(MainWindow, WM_RBUTTONDOWN, 0, cellCentre(3, 3));
     EXPECT_EQ(Selection.startLine, 1);
     EXPECT_EQ(Selection.endLine, terminalScreen().lineCount());
     EXPECT_EQ(Selection.endColumn, terminalScreen().columns());

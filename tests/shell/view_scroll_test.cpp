@@ -88,6 +88,11 @@ TEST_F(ShellTest, BurstOfOutputRepaintsOncePerTick)
             return DefSubclassProc(window, message, wParam, lParam);
         },
         1, 0);
+    SendMessageW(MainWindow, WM_TIMER, TIMER_REPAINT, 0);  // whatever the start-up left pending
+    paints = 0;
+    feed("x");
+    EXPECT_EQ(paints, 1) << "a small change repaints at once";
+    paints = 0;
     feedLines(10000);
     int duringFeed = paints;
     RecordProperty("paints_during_feed", duringFeed);
