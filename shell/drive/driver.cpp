@@ -28,12 +28,12 @@ constexpr int BOX_TEXT_SIZE = 256;
 // that waits can look for text the way the headless client does.
 class TeeSink : public StatusSink {
 public:
+    // Recorded once the parser has it, so that text waited for is on the
+    // screen by the time the wait ends.
     void feedText(const char* text, std::size_t length) override {
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            seen_.append(text, length);
-        }
         terminalParser().feedBytes(text, length);
+        std::lock_guard<std::mutex> hold(lock_);
+        seen_.append(text, length);
     }
     // Finds text after the previous match and moves past it.
     bool take(const std::string& text) {
