@@ -17,22 +17,22 @@ inline constexpr char KEY_CLASS[] = "REG_SZ";
 
 enum class ValueType { String, DoubleWord };
 
-struct ValueSpec {
+struct StoredValue {
     const char* name;
     ValueType type;
 };
 
-inline constexpr ValueSpec VALUE_USER_NAME = {"CEUsername", ValueType::String};
-inline constexpr ValueSpec VALUE_SERVER_PORT = {"CEServerPort", ValueType::String};
-inline constexpr ValueSpec VALUE_SERVER_COUNT = {"CENumservers", ValueType::DoubleWord};
+inline constexpr StoredValue VALUE_USER_NAME = {"CEUsername", ValueType::String};
+inline constexpr StoredValue VALUE_SERVER_PORT = {"CEServerPort", ValueType::String};
+inline constexpr StoredValue VALUE_SERVER_COUNT = {"CENumservers", ValueType::DoubleWord};
 // "CEServer0", "CEServer1", ...: see serverValueName().
 inline constexpr char VALUE_SERVER_PREFIX[] = "CEServer";
-inline constexpr ValueSpec VALUE_TERMINAL_TYPE = {"CETermType", ValueType::DoubleWord};
-inline constexpr ValueSpec VALUE_SCROLLBACK_LINES = {"CENumScrollBackLines", ValueType::DoubleWord};
-inline constexpr ValueSpec VALUE_FONT_NAME = {"CEChannelFontName", ValueType::String};
+inline constexpr StoredValue VALUE_TERMINAL_TYPE = {"CETermType", ValueType::DoubleWord};
+inline constexpr StoredValue VALUE_SCROLLBACK_LINES = {"CENumScrollBackLines", ValueType::DoubleWord};
+inline constexpr StoredValue VALUE_FONT_NAME = {"CEChannelFontName", ValueType::String};
 // Signed: the logical font height, negative for a character height in pixels.
-inline constexpr ValueSpec VALUE_FONT_SIZE = {"CEChannelFontSize", ValueType::DoubleWord};
-inline constexpr ValueSpec VALUE_FONT_WEIGHT = {"CEChannelFontWeight", ValueType::DoubleWord};
+inline constexpr StoredValue VALUE_FONT_SIZE = {"CEChannelFontSize", ValueType::DoubleWord};
+inline constexpr StoredValue VALUE_FONT_WEIGHT = {"CEChannelFontWeight", ValueType::DoubleWord};
 
 inline constexpr std::uint32_t TERMINAL_TYPE_VT100 = 0;
 inline constexpr std::uint32_t TERMINAL_TYPE_VT52 = 1;

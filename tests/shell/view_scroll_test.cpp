@@ -20,9 +20,12 @@ void feedLines(int count)
     }
 }
 
-TEST_F(ShellTest, EveryScrollCodeMovesTheViewAndTheThumb)
+TEST_F(ShellTest, ViewFollowsTheLiveScreenAndMovesWithEveryScrollCode)
 {
     startShell();
+    feedLines(terminalScreen().rows() + 5);
+    EXPECT_GT(terminalScreen().screenTop(), 1);
+    EXPECT_EQ(viewTop(), terminalScreen().screenTop());
     feedLines(300);
     const std::int32_t rows = terminalScreen().rows();
     const std::int32_t bottom = terminalScreen().lineCount() - rows + 1;
@@ -43,15 +46,6 @@ TEST_F(ShellTest, EveryScrollCodeMovesTheViewAndTheThumb)
         EXPECT_EQ(terminalScreen().viewEnd(), step.top + rows);
         EXPECT_EQ(GetScrollPos(ScrollBar, SB_CTL), step.top - 1);
     }
-}
-
-TEST_F(ShellTest, ViewFollowsTheLiveScreenAsTheHistoryGrows)
-{
-    startShell();
-    feedLines(terminalScreen().rows() + 5);
-    EXPECT_GT(terminalScreen().screenTop(), 1);
-    EXPECT_EQ(viewTop(), terminalScreen().screenTop());
-    EXPECT_EQ(GetScrollPos(ScrollBar, SB_CTL), viewTop() - 1);
 }
 
 TEST_F(ShellTest, SmallerScrollbackKeepsViewAndSelectionInsideTheStorage)
