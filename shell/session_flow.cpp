@@ -28,7 +28,7 @@ struct SessionRun {
     std::unique_ptr<Transport> transport = std::make_unique<Transport>();
     std::string host;
     uint16_t port = 0;
-    uint32_t cipher = 3;
+    uint32_t cipher = CIPHER_CHOICE_3DES;
     // What the session asks of the program, taken when the user pressed OK:
     // a new terminal type applies from the next connection on.
     FixedSessionHost sessionHost;
@@ -165,7 +165,7 @@ uint16_t portNumber() {
 void connectCommand() {
     // A session the user just ended may still be reporting; a new one must
     // not be taken for it.
-    if (!waitForWorkerReport(EXIT_WORKER_WAIT_MS))
+    if (!waitForWorkerReport(WORKER_REPORT_WAIT_MS))
         return;
     if (!runConnectDialog())
         return;
@@ -192,7 +192,7 @@ void disconnectCommand() {
         interruptSession(*CurrentSession);
     if (!ShuttingDown)
         return;
-    waitForWorkerReport(EXIT_WORKER_WAIT_MS);
+    waitForWorkerReport(WORKER_REPORT_WAIT_MS);
     if (RelayWindow != nullptr)
         DestroyWindow(RelayWindow);
     RelayWindow = nullptr;

@@ -19,17 +19,18 @@ inline constexpr UINT MSG_CONNECT_RESULT = WM_USER + 506;
 inline constexpr LRESULT SESSION_ABANDON = 0;
 inline constexpr LRESULT SESSION_GO = 1;
 
-// At exit a running worker is woken by closing its connection and given this
-// long to report its end, so that its session is released in order. A worker
-// that does not answer in time (a peer that keeps a half-closed connection
-// open is no reason) is left to the process exit rather than hanging it.
-inline constexpr DWORD EXIT_WORKER_WAIT_MS = 5000;
+// A worker told to end (the user's Disconnect, or the program's exit) is
+// given this long to report, so that its session is released in order before
+// a new connection starts or the program ends. A worker that does not answer
+// in time is not waited for further: a new connect is refused, and at exit
+// the process ends without it rather than hanging.
+inline constexpr DWORD WORKER_REPORT_WAIT_MS = 5000;
 
 // The commands themselves are declared in session_commands.h. The connect
 // runs on the worker, so the window stays responsive while the platform's
 // connect runs, and Disconnect abandons a connect in progress. A session is
 // released only when its worker has reported its end; at exit (ShuttingDown)
-// Disconnect waits for that report, bounded by EXIT_WORKER_WAIT_MS.
+// Disconnect waits for that report, bounded by WORKER_REPORT_WAIT_MS.
 
 // How the last session ended and whether the last connect failed; read by the
 // driver to choose its exit code.

@@ -112,7 +112,7 @@ void Driver::finish() {
     if (MainWindow != nullptr && IsWindow(MainWindow))
         command(IDM_EXIT);
     // The exit has its own bound: the session's end is reported within it.
-    pumpUntil([] { return quitSeen(); }, Clock::now() + std::chrono::milliseconds(2 * EXIT_WORKER_WAIT_MS));
+    pumpUntil([] { return quitSeen(); }, Clock::now() + std::chrono::milliseconds(2 * WORKER_REPORT_WAIT_MS));
     stopResponder();
 }
 
