@@ -18,7 +18,8 @@ dialog, the Tools items, Terminal Settings, typed keys and Disconnect.
   --password-file FILE   first line of FILE is the password; otherwise the
                          environment variable KESTREL_PASSWORD
   --cipher C             3des, blowfish or none, chosen in the Tools menu
-  --vt52                 choose VT-52 in Terminal Settings before connecting
+  --vt52                 VT-52 instead of VT-100 (chosen in Terminal Settings
+                         when the stored type differs)
   --send TEXT            type TEXT once the shell runs (\n \r \t \e \\ escapes);
                          repeatable, in order with --wait-for
   --wait-for TEXT        wait until the server's output shows TEXT

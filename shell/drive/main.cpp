@@ -12,6 +12,7 @@
 #include "shell/resource_ids.h"
 #include "shell/session_flow.h"
 #include "shell/settings_store.h"
+#include "shell/shell_state.h"
 
 namespace kestrel::drive {
 namespace {
@@ -52,8 +53,10 @@ void runSteps(const Options& options, Driver& driver) {
 bool runSession(Options& options, Driver& driver) {
     if (options.cipherCommand != 0)
         driver.command(options.cipherCommand);
-    if (options.vt52)
-        driver.terminalSettings(true);
+    // The stored terminal type is the program's own; like the headless
+    // client, the driver asks for VT-100 unless told otherwise.
+    if (options.vt52 != UseVt52)
+        driver.terminalSettings(options.vt52);
     std::string pictures = options.dialogPictures.empty() ? "" : options.dialogPictures + "/";
     if (!pictures.empty() && !driver.pictureSettingsDialogs(pictures + "font.bmp", pictures + "terminal-settings.bmp"))
         std::fputs("kestrel1-drive: cannot save the dialog pictures\n", stderr);
