@@ -152,21 +152,9 @@ void showContextMenu(LPARAM position)
     UINT command = static_cast<UINT>(
         TrackPopupMenu(menu, TPM_CENTERALIGN | TPM_RETURNCMD, at.x, at.y, 0, MainWindow, nullptr));
     DestroyMenu(menu);
-    switch (command) {
-    case IDM_COPY:
-        copySelection();
-        break;
-    case IDM_PASTE:
-        pasteClipboard();
-        break;
-    case IDM_FONTS:
-        openFontDialog();
-        break;
-    case IDM_SELECT_ALL:
-        selectAll();
-        break;
-    default:
-        break;
+    // The menu bar's commands, so both ways reach the same handlers.
+    if (command != 0) {
+        SendMessageW(MainWindow, WM_COMMAND, command, 0);
     }
 }
 

@@ -4,22 +4,12 @@
 //                           working folder)
 //   KESTREL_APPMGR_WAIT_MS  how long to run before exiting
 //   KESTREL_APPMGR_EXIT     exit code (default 0)
+#include "environment_number.h"
+
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
-
-namespace {
-
-long environmentNumber(const char* name, long fallback) {
-    char text[32];
-    DWORD length = GetEnvironmentVariableA(name, text, sizeof(text));
-    if (length == 0 || length >= sizeof(text))
-        return fallback;
-    return std::strtol(text, nullptr, 0);
-}
-
-} // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     char recordName[MAX_PATH] = "ceappmgr-record.txt";

@@ -2,21 +2,11 @@
 // CeRapiInit, answering as the environment says.
 //   KESTREL_RAPI_RESULT    the answer (default 0: a device is ready)
 //   KESTREL_RAPI_DELAY_MS  how long the call blocks before answering
+#include "environment_number.h"
+
 #include <windows.h>
 
 #include <cstdlib>
-
-namespace {
-
-long environmentNumber(const char* name, long fallback) {
-    char text[32];
-    DWORD length = GetEnvironmentVariableA(name, text, sizeof(text));
-    if (length == 0 || length >= sizeof(text))
-        return fallback;
-    return std::strtol(text, nullptr, 0);
-}
-
-} // namespace
 
 extern "C" __declspec(dllexport) HRESULT WINAPI CeRapiInit() {
     long delay = environmentNumber("KESTREL_RAPI_DELAY_MS", 0);
