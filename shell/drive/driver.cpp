@@ -19,6 +19,9 @@ namespace {
 // A dialog is pictured this long after it opened or changed, once the
 // display has shown it.
 constexpr auto PICTURE_SETTLE = std::chrono::milliseconds(500);
+// A fresh display can refuse the first copies of a new window; keep trying
+// this long before giving the picture up.
+constexpr auto PICTURE_GIVE_UP = std::chrono::seconds(5);
 
 // The message box text control of the platform's boxes.
 constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
@@ -157,7 +160,8 @@ bool Driver::connect(const ConnectFields& fields) {
         if (!fields.picture.empty()) {
             if (Clock::now() < filledAt + PICTURE_SETTLE)
                 return true;
-            saveWindowPicture(dialog, fields.picture);
+            if (!saveWindowPicture(dialog, fields.picture) && Clock::now() < filledAt + PICTURE_GIVE_UP)
+                return true;
         }
         answered = true;
         SendMessageW(dialog, WM_COMMAND, fields.cancel ? IDCANCEL : IDOK, 0);
