@@ -15,6 +15,10 @@ bool registerWindowClass(HINSTANCE instance);
 bool instanceSetup(HINSTANCE instance, int show);
 LRESULT CALLBACK mainWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Hands a queued message to the active modeless dialog's keyboard handling
+// (Enter for OK, Escape, Tab between fields); true when the dialog took it.
+bool routeToModelessDialog(MSG& message);
+
 void dispatchCommand(UINT command);
 void showAboutDialog();
 void startHelpViewer();

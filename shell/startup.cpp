@@ -83,6 +83,14 @@ bool instanceSetup(HINSTANCE instance, int show)
     return true;
 }
 
+// The Font and Terminal Settings dialogs are modeless, so their keys come
+// through this loop; modal dialogs and boxes run loops of their own.
+bool routeToModelessDialog(MSG& message)
+{
+    HWND active = GetActiveWindow();
+    return active != nullptr && active != MainWindow && IsDialogMessageW(active, &message);
+}
+
 int programEntry(HINSTANCE instance, HINSTANCE previous, int show)
 {
     InitCommonControls();
@@ -94,6 +102,9 @@ int programEntry(HINSTANCE instance, HINSTANCE previous, int show)
     }
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (routeToModelessDialog(message)) {
+            continue;
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

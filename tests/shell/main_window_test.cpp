@@ -120,6 +120,24 @@ TEST_F(ShellTest, AboutBoxShowsNameAndBuildAndClosesFromItsCaption)
     EXPECT_EQ(SeenText, L"Kestrel1 v1.00.46\n\n1.00.46/3DESCBC/BLOWFISH\n/GMP/CRYPTO++");
 }
 
+TEST_F(ShellTest, EnterEndsTheModelessSettingsDialogsWithOk)
+{
+    startShell();
+    for (auto [command, caption] : {std::pair{IDM_FONTS, L"Font"}, std::pair{IDM_PREFERENCES, L"Terminal Settings"}}) {
+        SendMessageW(MainWindow, WM_COMMAND, command, 0);
+        HWND dialog = FindWindowW(nullptr, caption);
+        ASSERT_NE(dialog, nullptr) << caption;
+        SetActiveWindow(dialog);
+        HWND focus = GetFocus() != nullptr ? GetFocus() : dialog;
+        PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 0);
+        EXPECT_TRUE(pumpUntil([&] { return !IsWindow(dialog); }, 3000)) << caption;
+    }
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Orrin Software\\Kestrel1", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(key, L"CEChannelFontName", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
 TEST_F(ShellTest, MenuBarFailureShowsTheBoxAndKeepsGoing)
 {
     deviceProfile().menuBarFails = true;

@@ -14,6 +14,9 @@ bool pumpUntil(const std::function<bool()>& done, DWORD boundMs)
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) {
+            if (routeToModelessDialog(message)) {
+                continue;
+            }
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
@@ -54,7 +57,8 @@ std::wstring clipboardText()
 
 Painted::Painted()
 {
-    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), TerminalWidth, -TerminalHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0}};
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), TerminalWidth, -TerminalHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     dc = CreateCompatibleDC(nullptr);
     bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
     previous = SelectObject(dc, bitmap);
