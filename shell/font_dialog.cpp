@@ -7,6 +7,7 @@
 
 #include "shell/device_services.h"
 #include "shell/dialog_ids.h"
+#include "shell/modeless_dialog.h"
 #include "shell/resource_ids.h"
 #include "shell/session_commands.h"
 #include "shell/settings_store.h"
@@ -25,8 +26,6 @@ constexpr WPARAM STYLE_INDEX_REGULAR = 1;
 constexpr WPARAM SEARCH_AFTER_FIRST = 0;
 // A combo box entry holds at most a face name or a size text.
 constexpr int ENTRY_TEXT_SIZE = LF_FACESIZE;
-
-HWND FontDialog = nullptr;
 
 LRESULT addEntry(HWND box, const wchar_t* text) {
     return SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
@@ -140,38 +139,11 @@ void accept(HWND dialog) {
     SendMessageW(MainWindow, MSG_RELAYOUT, 0, 0);
 }
 
-INT_PTR CALLBACK fontDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-    case WM_INITDIALOG:
-        initialise(dialog);
-        return TRUE;
-    case WM_DESTROY:
-        if (FontDialog == dialog)
-            FontDialog = nullptr;
-        return FALSE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK)
-            accept(dialog);
-        else if (LOWORD(wParam) == IDCANCEL)
-            DestroyWindow(dialog);
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-
 } // namespace
 
 void openFontDialog() {
-    // One copy at a time: a second would apply and save over the first's
-    // choice with whatever it showed when it opened.
-    if (FontDialog != nullptr) {
-        SetForegroundWindow(FontDialog);
-        return;
-    }
-    FontDialog = CreateDialogParamW(Instance, MAKEINTRESOURCEW(IDD_FONT), MainWindow, fontDialogProc, 0);
-    if (FontDialog != nullptr)
-        ShowWindow(FontDialog, SW_SHOW);
+    static ModelessDialog dialog = {IDD_FONT, initialise, accept};
+    openModelessDialog(dialog);
 }
 
 } // namespace kestrel

@@ -6,6 +6,7 @@
 #include "shell/device_services.h"
 #include "shell/dialog_ids.h"
 #include "shell/main_window.h"
+#include "shell/modeless_dialog.h"
 #include "shell/resource_ids.h"
 #include "shell/session_commands.h"
 #include "shell/settings_store.h"
@@ -17,8 +18,6 @@ namespace {
 
 // The field is read as at most 7 characters (a buffer of 8).
 constexpr int SCROLLBACK_FIELD_SIZE = 8;
-
-HWND TerminalSettingsDialog = nullptr;
 
 void initialise(HWND dialog) {
     centreDialog(dialog);
@@ -46,39 +45,11 @@ void accept(HWND dialog) {
     SendMessageW(MainWindow, MSG_RELAYOUT, 0, 0);
 }
 
-INT_PTR CALLBACK terminalSettingsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-    case WM_INITDIALOG:
-        initialise(dialog);
-        return TRUE;
-    case WM_DESTROY:
-        if (TerminalSettingsDialog == dialog)
-            TerminalSettingsDialog = nullptr;
-        return FALSE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK)
-            accept(dialog);
-        else if (LOWORD(wParam) == IDCANCEL)
-            DestroyWindow(dialog);
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-
 } // namespace
 
 void openTerminalSettingsDialog() {
-    // One copy at a time: an older copy would later apply the values it
-    // showed when it opened over the newer choice.
-    if (TerminalSettingsDialog != nullptr) {
-        SetForegroundWindow(TerminalSettingsDialog);
-        return;
-    }
-    TerminalSettingsDialog = CreateDialogParamW(Instance, MAKEINTRESOURCEW(IDD_TERMINAL_SETTINGS), MainWindow,
-                                                terminalSettingsProc, 0);
-    if (TerminalSettingsDialog != nullptr)
-        ShowWindow(TerminalSettingsDialog, SW_SHOW);
+    static ModelessDialog dialog = {IDD_TERMINAL_SETTINGS, initialise, accept};
+    openModelessDialog(dialog);
 }
 
 } // namespace kestrel
