@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "shell/settings_schema.h"
+#include "engine/settings_schema.h"
 
 namespace kestrel {
 

@@ -9,7 +9,7 @@ bytes the client wrote to its terminal per MB of file (tmux pipe-pane).
 
     bench/client/tmux_flood.py [--megabytes 50] [--repetitions 3]
 
-KESTREL1 names the client (default build/native/tools/kestrel1/kestrel1).
+KESTREL1 names the client (default build/native/posix/kestrel1).
 """
 import argparse
 import json

@@ -7,11 +7,11 @@
 #include <unistd.h>
 
 #include "terminal/terminal_parser.h"
-#include "tools/kestrel1/client_options.h"
-#include "tools/kestrel1/key_input.h"
-#include "tools/kestrel1/known_hosts.h"
-#include "tools/kestrel1/screen_painter.h"
-#include "tools/kestrel1/settings_file.h"
+#include "posix/client_options.h"
+#include "posix/key_input.h"
+#include "posix/known_hosts.h"
+#include "posix/screen_painter.h"
+#include "posix/settings_file.h"
 
 namespace kestrel::client {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "shell/device_services.h"
-#include "shell/drive/driver.h"
+#include "tools/kestrel1-drive/driver.h"
 #include "shell/resource_ids.h"
 #include "shell/session_flow.h"
 #include "shell/settings_store.h"

@@ -1,11 +1,11 @@
-#include "tools/kestrel1/settings_file.h"
+#include "posix/settings_file.h"
 
 #include <algorithm>
 #include <charconv>
 #include <strings.h>
 
-#include "tools/kestrel1/client_files.h"
-#include "shell/settings_schema.h"
+#include "posix/client_files.h"
+#include "engine/settings_schema.h"
 
 namespace kestrel::client {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "crypto/secure_zero.h"
-#include "shell/drive/drive_options.h"
-#include "shell/drive/driver.h"
+#include "tools/kestrel1-drive/drive_options.h"
+#include "tools/kestrel1-drive/driver.h"
 #include "shell/resource_ids.h"
 #include "shell/session_flow.h"
 #include "shell/settings_store.h"

@@ -4,7 +4,7 @@
 #pragma once
 #include <string>
 
-#include "tools/kestrel1/client_options.h"
+#include "posix/client_options.h"
 
 namespace kestrel::client {
 

@@ -1,4 +1,4 @@
-#include "tools/kestrel1/terminal_io.h"
+#include "posix/terminal_io.h"
 
 #include <cerrno>
 #include <csignal>

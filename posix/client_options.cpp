@@ -1,12 +1,12 @@
-#include "tools/kestrel1/client_options.h"
+#include "posix/client_options.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <unistd.h>
 
 #include "crypto/cipher_context.h"
-#include "shell/settings_schema.h"
-#include "tools/kestrel1/client_files.h"
+#include "engine/settings_schema.h"
+#include "posix/client_files.h"
 
 namespace kestrel::client {
 

@@ -1,4 +1,4 @@
-#include "tools/kestrel1/client_host.h"
+#include "posix/client_host.h"
 
 #include "crypto/secure_zero.h"
 #include "engine/status_log.h"

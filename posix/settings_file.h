@@ -1,7 +1,7 @@
 // The client's settings in a text file under $XDG_CONFIG_HOME/kestrel1/: one
 // "Name=value" line per value, with the handheld store's value names, types
 // and defaults, and the handheld store's rules for reading them back
-// (shell/settings_schema.h).
+// (engine/settings_schema.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>

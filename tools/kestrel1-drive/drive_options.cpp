@@ -1,4 +1,4 @@
-#include "shell/drive/drive_options.h"
+#include "tools/kestrel1-drive/drive_options.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/drive/ui_pump.h"
+#include "tools/kestrel1-drive/ui_pump.h"
 
 namespace kestrel::drive {
 

@@ -1,4 +1,4 @@
-#include "shell/drive/driver.h"
+#include "tools/kestrel1-drive/driver.h"
 
 #include <commctrl.h>
 

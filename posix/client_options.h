@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/kestrel1/settings_file.h"
+#include "posix/settings_file.h"
 
 namespace kestrel::client {
 

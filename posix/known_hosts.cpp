@@ -1,4 +1,4 @@
-#include "tools/kestrel1/known_hosts.h"
+#include "posix/known_hosts.h"
 
 #include <cstdio>
 #include <memory>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "crypto/md5.h"
-#include "tools/kestrel1/client_files.h"
+#include "posix/client_files.h"
 
 namespace kestrel::client {
 

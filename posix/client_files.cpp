@@ -1,4 +1,4 @@
-#include "tools/kestrel1/client_files.h"
+#include "posix/client_files.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "tools/kestrel1/client_app.h"
+#include "posix/client_app.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,11 +15,11 @@
 #include "engine/protocol.h"
 #include "engine/status_log.h"
 #include "terminal/terminal_parser.h"
-#include "tools/kestrel1/client_host.h"
-#include "tools/kestrel1/key_input.h"
-#include "tools/kestrel1/screen_painter.h"
-#include "tools/kestrel1/tcp_connect.h"
-#include "tools/kestrel1/terminal_io.h"
+#include "posix/client_host.h"
+#include "posix/key_input.h"
+#include "posix/screen_painter.h"
+#include "posix/tcp_connect.h"
+#include "posix/terminal_io.h"
 
 namespace kestrel::client {
 

@@ -1,4 +1,4 @@
-#include "tools/kestrel1/key_input.h"
+#include "posix/key_input.h"
 
 namespace kestrel::client {
 

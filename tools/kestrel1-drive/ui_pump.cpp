@@ -1,4 +1,4 @@
-#include "shell/drive/ui_pump.h"
+#include "tools/kestrel1-drive/ui_pump.h"
 
 #include <cstdio>
 #include <vector>

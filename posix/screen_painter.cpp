@@ -1,4 +1,4 @@
-#include "tools/kestrel1/screen_painter.h"
+#include "posix/screen_painter.h"
 
 #include <algorithm>
 

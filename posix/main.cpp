@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/kestrel1/client_app.h"
-#include "tools/kestrel1/client_options.h"
-#include "tools/kestrel1/settings_file.h"
+#include "posix/client_app.h"
+#include "posix/client_options.h"
+#include "posix/settings_file.h"
 
 int main(int argc, char** argv) {
     using namespace kestrel::client;

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "engine/session_host.h"
-#include "tools/kestrel1/client_options.h"
-#include "tools/kestrel1/known_hosts.h"
+#include "posix/client_options.h"
+#include "posix/known_hosts.h"
 
 namespace kestrel::client {
 

@@ -1,4 +1,4 @@
-#include "tools/kestrel1/tcp_connect.h"
+#include "posix/tcp_connect.h"
 
 #include <cerrno>
 #include <chrono>
