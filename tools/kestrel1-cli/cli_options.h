@@ -2,43 +2,28 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "tools/common/tool_options.h"
 
 namespace kestrel::cli {
 
-// Exit codes, one per way a run can end.
-constexpr int EXIT_SESSION_ENDED = 0;
-constexpr int EXIT_USAGE = 2;
-constexpr int EXIT_CONNECT_FAILED = 3;
-constexpr int EXIT_LOGIN_REFUSED = 4;
-constexpr int EXIT_PROTOCOL_FAILED = 5;
-constexpr int EXIT_TIMED_OUT = 6;
+using tools::EXIT_CONNECT_FAILED;
+using tools::EXIT_LOGIN_REFUSED;
+using tools::EXIT_PROTOCOL_FAILED;
+using tools::EXIT_SESSION_ENDED;
+using tools::EXIT_TIMED_OUT;
+using tools::EXIT_USAGE;
+using tools::ScriptStep;
+using tools::unescape;
 
-// A password file is one line; anything longer is not a password file.
-constexpr std::size_t PASSWORD_FILE_LIMIT = 4096;
-
-struct ScriptStep {
-    bool send;        // true: type text; false: wait until the text is seen
-    std::string text;
-};
-
-struct Options {
-    std::string host;
-    uint16_t port = 22;
-    std::string user;
-    std::string password;
-    uint32_t cipher = 3;
+struct Options : tools::CommonOptions {
     bool vt52 = false;
     uint32_t columns = 80;
     uint32_t rows = 24;
-    double timeoutSeconds = 30;
     bool screen = false;
     bool insertionCheck = true;
-    std::vector<ScriptStep> script;
 };
 
-// "\n", "\r", "\t", "\e" and "\\" become their bytes; other text stays.
-std::string unescape(const std::string& text);
 // false (with a message in error) for a bad command line.
 bool parseOptions(int argc, char** argv, Options& options, std::string& error);
 

@@ -1,9 +1,5 @@
 #include "tools/kestrel1-drive/drive_options.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-
 #include "shell/resource_ids.h"
 
 namespace kestrel::drive {
@@ -39,61 +35,16 @@ exit status: 0 session ran and ended, 2 usage, 3 connect failed,
 
 namespace {
 
-bool readPassword(const std::string& path, std::string& password) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::string text(cli::PASSWORD_FILE_LIMIT + 1, '\0');
-    in.read(text.data(), std::streamsize(text.size()));
-    text.resize(std::size_t(in.gcount()));
-    bool fits = text.size() <= cli::PASSWORD_FILE_LIMIT;
-    if (fits)
-        password = text.substr(0, text.find_first_of("\r\n"));
-    std::fill(text.begin(), text.end(), '\0');
-    return fits;
+uint32_t cipherCommandFor(uint32_t cipher) {
+    switch (cipher) {
+    case 3: return IDM_CIPHER_3DES;
+    case 6: return IDM_CIPHER_BLOWFISH;
+    default: return IDM_CIPHER_NONE;
+    }
 }
 
-bool cipherCommandFor(const char* name, uint32_t& command) {
-    if (std::strcmp(name, "3des") == 0)
-        command = IDM_CIPHER_3DES;
-    else if (std::strcmp(name, "blowfish") == 0)
-        command = IDM_CIPHER_BLOWFISH;
-    else if (std::strcmp(name, "none") == 0)
-        command = IDM_CIPHER_NONE;
-    else
-        return false;
-    return true;
-}
-
-bool portText(const char* text) {
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    return end != text && *end == '\0' && value >= 1 && value <= 65535;
-}
-
-bool valueOption(const std::string& arg, const char* value, Options& options, bool& passwordGiven) {
-    char* end = nullptr;
-    if (arg == "--host")
-        options.host = value;
-    else if (arg == "--port" && portText(value))
-        options.port = value;
-    else if (arg == "--user")
-        options.user = value;
-    else if (arg == "--password-file") {
-        if (!readPassword(value, options.password))
-            return false;
-        passwordGiven = true;
-    } else if (arg == "--cipher")
-        return cipherCommandFor(value, options.cipherCommand);
-    else if (arg == "--timeout") {
-        options.timeoutSeconds = std::strtod(value, &end);
-        return end != value && *end == '\0' && options.timeoutSeconds >= 0.1 &&
-               options.timeoutSeconds <= 86400;
-    } else if (arg == "--send")
-        options.script.push_back({true, cli::unescape(value)});
-    else if (arg == "--wait-for")
-        options.script.push_back({false, cli::unescape(value)});
-    else if (arg == "--screenshot")
+bool ownOption(const std::string& arg, const char* value, Options& options) {
+    if (arg == "--screenshot")
         options.screenshot = value;
     else if (arg == "--dialog-pictures")
         options.dialogPictures = value;
@@ -105,7 +56,6 @@ bool valueOption(const std::string& arg, const char* value, Options& options, bo
 } // namespace
 
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
-    bool passwordGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help") {
@@ -121,20 +71,16 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
             return false;
         }
         const char* value = argv[++i];
-        if (!valueOption(arg, value, options, passwordGiven)) {
+        tools::OptionResult result = tools::takeCommonOption(arg, value, options);
+        if (result == tools::OptionResult::Bad ||
+            (result == tools::OptionResult::NotMine && !ownOption(arg, value, options))) {
             error = "bad option or value: " + arg + " " + value;
             return false;
         }
     }
-    if (!passwordGiven) {
-        if (const char* fromEnvironment = std::getenv("KESTREL_PASSWORD"))
-            options.password = fromEnvironment;
-    }
-    if (options.host.empty() || options.user.empty()) {
-        error = "--host and --user are required";
-        return false;
-    }
-    return true;
+    if (options.cipherGiven)
+        options.cipherCommand = cipherCommandFor(options.cipher);
+    return tools::finishCommonOptions(options, error);
 }
 
 } // namespace kestrel::drive

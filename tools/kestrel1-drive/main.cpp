@@ -23,18 +23,18 @@ constexpr double WIND_DOWN_SECONDS = 10;
 
 int exitCodeFor(const SessionOutcome& outcome) {
     if (outcome.connectFailed)
-        return cli::EXIT_CONNECT_FAILED;
+        return tools::EXIT_CONNECT_FAILED;
     if (!outcome.sessionRan)
-        return cli::EXIT_TIMED_OUT;
+        return tools::EXIT_TIMED_OUT;
     switch (outcome.end) {
     case END_SERVER_EXIT:
     case END_SERVER_DISCONNECT:
     case END_CONNECTION_LOST:
-        return cli::EXIT_SESSION_ENDED;
+        return tools::EXIT_SESSION_ENDED;
     case END_LOGIN_REFUSED:
-        return cli::EXIT_LOGIN_REFUSED;
+        return tools::EXIT_LOGIN_REFUSED;
     default:
-        return cli::EXIT_PROTOCOL_FAILED;
+        return tools::EXIT_PROTOCOL_FAILED;
     }
 }
 
@@ -62,7 +62,7 @@ bool runSession(Options& options, Driver& driver) {
         std::fputs("kestrel1-drive: cannot save the dialog pictures\n", stderr);
     ConnectFields fields;
     fields.server = widen(options.host.c_str());
-    fields.port = widen(options.port.c_str());
+    fields.port = widen(options.portText.c_str());
     fields.user = widen(options.user.c_str());
     fields.password = widen(options.password.c_str());
     if (!pictures.empty())
@@ -82,7 +82,7 @@ int run(Options& options) {
     Driver driver(options.timeoutSeconds);
     if (!driver.start(GetModuleHandleW(nullptr))) {
         std::fputs("kestrel1-drive: the program did not start (another copy running?)\n", stderr);
-        return cli::EXIT_PROTOCOL_FAILED;
+        return tools::EXIT_PROTOCOL_FAILED;
     }
     bool ended = runSession(options, driver);
     if (!ended) {
@@ -101,7 +101,7 @@ int run(Options& options) {
     std::fflush(stdout);
     if (!ended) {
         std::fputs("kestrel1-drive: timed out\n", stderr);
-        return cli::EXIT_TIMED_OUT;
+        return tools::EXIT_TIMED_OUT;
     }
     return exitCodeFor(sessionOutcome());
 }
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
         if (!error.empty())
             std::fprintf(stderr, "kestrel1-drive: %s\n", error.c_str());
         std::fputs(kestrel::drive::USAGE, error.empty() ? stdout : stderr);
-        return error.empty() ? 0 : kestrel::cli::EXIT_USAGE;
+        return error.empty() ? 0 : kestrel::tools::EXIT_USAGE;
     }
     return kestrel::drive::run(options);
 }
