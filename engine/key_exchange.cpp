@@ -8,6 +8,7 @@
 #include "engine/cipher_choice.h"
 #include "engine/seed_file.h"
 #include "engine/status_log.h"
+#include "engine/system_random.h"
 
 namespace kestrel {
 
@@ -19,6 +20,8 @@ constexpr std::size_t SEED_REMIX_SIZE = 16;
 constexpr const char* TEXT_KEY_UNREADABLE = "ERROR - Cannot read server public key\n";
 constexpr const char* TEXT_KEY_REFUSED = "ERROR - Server public key rejected\n";
 constexpr const char* TEXT_HOST_KEY_REFUSED = "ERROR - Host key not accepted\n";
+constexpr const char* TEXT_NO_RANDOMNESS = "ERROR - System random source failed (";
+constexpr const char* TEXT_NO_RANDOMNESS_END = "); no session key sent\n";
 
 bool sizeUsable(uint32_t bits) { return bits > 0 && bits <= RSA_MAX_BITS; }
 
@@ -43,11 +46,18 @@ std::unique_ptr<CipherTransport> makeCipherTransport(SessionState& state) {
     }
 }
 
+// A key from a pool without system noise would rest on the seed file, the
+// clock and addresses alone: the session is not started on it.
+void reportNoRandomness() {
+    logStatus(std::string(TEXT_NO_RANDOMNESS) + systemRandomFailure() + TEXT_NO_RANDOMNESS_END);
+}
+
 void remixSeed(SessionState& state) {
     uint8_t stored[SEED_REMIX_SIZE];
     std::intptr_t handleValue = -1;
     long got = seedFileRead(state.seedFileName.c_str(), stored, sizeof stored, handleValue);
-    if (got > 0) {
+    // A short file counts as missing, as in poolInit.
+    if (got == long(sizeof stored)) {
         poolAddNoise(state.pool, stored, std::size_t(got));
         poolStir(state.pool);
     }
@@ -167,10 +177,19 @@ bool completeKeyExchange(SessionState& state, PacketBuffer& buffer, const RsaPub
                      serverKey.modulus);
     logStatus("Session id computed\n");
 
-    poolInit(state.pool, state.seedFileName.c_str());
+    if (!poolInit(state.pool, state.seedFileName.c_str())) {
+        reportNoRandomness();
+        return false;
+    }
     logStatus("Opening seedfile\n");
     remixSeed(state);
     logStatus("Creating session key\n");
+    // Fresh noise right before the key: a first seed file written by
+    // poolInit is pool output, and the key must not follow from what it shows.
+    if (!poolAddSystemNoise(state.pool)) {
+        reportNoRandomness();
+        return false;
+    }
     uint8_t sessionKey[SESSION_KEY_SIZE];
     for (uint8_t& byte : sessionKey)
         byte = poolGetByte(state.pool);

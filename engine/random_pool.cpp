@@ -3,12 +3,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <vector>
 
 #include "crypto/byte_order.h"
 #include "crypto/md5.h"
 #include "crypto/secure_zero.h"
 #include "engine/seed_file.h"
+#include "engine/system_random.h"
 
 namespace kestrel {
 
@@ -98,22 +98,40 @@ void poolSave(RandomPool& pool, const char* seedFileName) {
     secureZero(output, sizeof output);
 }
 
-void poolInit(RandomPool& pool, const char* seedFileName) {
+bool poolAddSystemNoise(RandomPool& pool) {
+    uint8_t noise[SYSTEM_NOISE_SIZE];
+    bool filled = systemRandomBytes(noise, sizeof noise);
+    if (filled) {
+        poolAddNoise(pool, noise, sizeof noise);
+        poolStir(pool);
+    }
+    secureZero(noise, sizeof noise);
+    return filled;
+}
+
+bool poolInit(RandomPool& pool, const char* seedFileName) {
     pool.addPosition = 0;
     pool.getPosition = POOL_FIRST_OUTPUT;
     std::memset(pool.state, 0, 4);
     std::size_t nameLength = std::strlen(seedFileName);
     poolAddNoise(pool, reinterpret_cast<const uint8_t*>(seedFileName), nameLength);
+    // Before anything is drawn: the first seed file below comes from the pool.
+    if (!poolAddSystemNoise(pool))
+        return false;
 
-    std::vector<uint8_t> readBuffer(SEED_FILE_READ_LIMIT);
-    uint8_t* readArea = readBuffer.data();
+    // On the stack, so that its address (noise below) is the same whenever
+    // everything else is: tests can then hold every input but one still.
+    uint8_t readArea[SEED_FILE_READ_LIMIT];
     std::intptr_t handleValue = -1;
-    long got = seedFileRead(seedFileName, readArea, readBuffer.size(), handleValue);
+    long got = seedFileRead(seedFileName, readArea, sizeof readArea, handleValue);
     if (got >= 0) {
         setWordAt(pool, 0, wordAt(pool, 0) + uint32_t(handleValue));
         poolAddNoise(pool, readArea, std::size_t(got));
         secureZero(readArea, std::size_t(got));
-    } else {
+    }
+    // A short file is what an interrupted or foreign write leaves: whatever
+    // it held is mixed in, but it is replaced as if it were missing.
+    if (got < long(SEED_FILE_SIZE)) {
         poolAddTimeNoise(pool);
         poolSave(pool, seedFileName);
     }
@@ -123,6 +141,7 @@ void poolInit(RandomPool& pool, const char* seedFileName) {
     setWordAt(pool, 3, wordAt(pool, 3) ^ uint32_t(handleValue));
     poolAddNoise(pool, reinterpret_cast<const uint8_t*>(seedFileName), nameLength);
     poolAddTimeNoise(pool);
+    return true;
 }
 
 void poolWipe(RandomPool& pool) { secureZero(&pool, sizeof pool); }

@@ -1,7 +1,8 @@
 // A 1024-byte entropy pool stirred with the MD5 compression function and
-// carried between sessions in a seed file. There is no system randomness on
-// the device the design comes from, so the pool is fed with whatever varies:
-// the seed file, the time in milliseconds, addresses and handle values.
+// carried between sessions in a seed file. It is fed with whatever varies:
+// the seed file, the time in milliseconds, addresses and handle values, and
+// the operating system's random source, without which the rest would rest on
+// a few dozen guessable bits on a first run.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,9 @@ constexpr std::size_t SEED_FILE_SIZE = 512;
 // must not grow with a file someone else may have replaced.
 constexpr std::size_t SEED_FILE_READ_LIMIT = 16384;
 constexpr const char* SEED_FILE_NAME = "ssh_seedfile";
+// Bytes of system randomness mixed in each time: as many as the session key
+// has, so the key never rests on less.
+constexpr std::size_t SYSTEM_NOISE_SIZE = 32;
 
 struct RandomPool {
     uint8_t state[POOL_SIZE];
@@ -25,7 +29,12 @@ struct RandomPool {
     uint32_t addPosition;
 };
 
-void poolInit(RandomPool& pool, const char* seedFileName);
+// False when the system random source failed (systemRandomFailure says
+// why): the pool must then not be used for keys, and no seed file is written.
+bool poolInit(RandomPool& pool, const char* seedFileName);
+// Mixes SYSTEM_NOISE_SIZE bytes of system randomness in and stirs; false
+// when the source failed.
+bool poolAddSystemNoise(RandomPool& pool);
 void poolAddNoise(RandomPool& pool, const uint8_t* bytes, std::size_t count);
 void poolStir(RandomPool& pool);
 void poolAddTimeNoise(RandomPool& pool);

@@ -7,6 +7,8 @@
 #include "engine/cipher_choice.h"
 #include "engine/key_exchange.h"
 #include "engine/protocol.h"
+#include "engine/seed_file.h"
+#include "engine/system_random.h"
 #include "tests/engine/test_support.h"
 
 namespace kestrel {
@@ -229,6 +231,103 @@ TEST_F(KeyExchangeTest, AbsurdServerKeySizesAreRefused) {
         message.advance(-std::ptrdiff_t(message.length()));
         EXPECT_FALSE(readServerKey(*state, message)) << bits;
     }
+}
+
+// --- the system's random bytes in the session key ---------------------------
+
+// The source answers poolInit's call (the first) and the call right before
+// the key is drawn (the later ones) with bytes of its own, or fails on one.
+uint8_t firstCallByte = 0;
+uint8_t laterCallByte = 0;
+int sourceCalls = 0;
+int failAtCall = -1;
+
+bool countingSource(uint8_t* destination, std::size_t count) {
+    int call = sourceCalls++;
+    if (call == failAtCall)
+        return false;
+    std::memset(destination, call == 0 ? firstCallByte : laterCallByte, count);
+    return true;
+}
+
+uint32_t frozenClock() { return 250; }
+
+class SystemNoiseExchangeTest : public KeyExchangeTest {
+protected:
+    void SetUp() override {
+        KeyExchangeTest::SetUp();
+        setPoolMillisecondSource(frozenClock);
+        setSystemRandomSource(countingSource);
+    }
+    void TearDown() override {
+        setSystemRandomSource(nullptr);
+        setPoolMillisecondSource(nullptr);
+        KeyExchangeTest::TearDown();
+    }
+
+    void useSource(uint8_t first, uint8_t later, int failAt = -1) {
+        firstCallByte = first;
+        laterCallByte = later;
+        sourceCalls = 0;
+        failAtCall = failAt;
+    }
+
+    // One exchange from the same seed file, clock, pool record and name, so
+    // only the system's bytes can differ; returns the key the server recovers.
+    Bytes exchange(uint8_t first, uint8_t later) {
+        useSource(first, later);
+        Bytes stored(SEED_FILE_SIZE, 0x5a);
+        EXPECT_TRUE(seedFileWrite(state->seedFileName.c_str(), stored.data(), stored.size()));
+        poolWipe(state->pool);
+        PacketBuffer message;
+        publicKeyMessage(message, small, large);
+        std::unique_ptr<RsaPublicKey> serverKey = readServerKey(*state, message);
+        EXPECT_TRUE(completeKeyExchange(*state, message, *serverKey));
+        Transport serverSide(pair.server);
+        PacketBuffer received;
+        EXPECT_EQ(serverSide.readPacket(received), MSG_CMSG_SESSION_KEY);
+        uint8_t head[9];
+        received.take(head, sizeof head);
+        Mpz k;
+        EXPECT_TRUE(received.getMpint(k.value));
+        unwrap(k.value, large);
+        unwrap(k.value, small);
+        Bytes key = toBytes(k.value, 32);
+        for (int i = 0; i < 16; ++i)
+            key[i] ^= state->sessionId[i];
+        return key;
+    }
+};
+
+TEST_F(SystemNoiseExchangeTest, SessionKeyFollowsTheSystemBytesAtInitAndRightBeforeTheKey) {
+    Bytes base = exchange(1, 1);
+    EXPECT_EQ(exchange(1, 1), base); // everything else is held still
+    EXPECT_NE(exchange(2, 1), base);
+    EXPECT_NE(exchange(1, 2), base);
+}
+
+TEST_F(SystemNoiseExchangeTest, FailingSourceSendsNoSessionKey) {
+    for (int failAt : {0, 1}) {
+        test::SocketPair link;
+        SessionState session(std::make_unique<Transport>(link.client), CIPHER_BLOWFISH, host);
+        session.seedFileName = folder + "/seed-" + std::to_string(failAt);
+        useSource(1, 1, failAt);
+        PacketBuffer message;
+        publicKeyMessage(message, small, large);
+        std::unique_ptr<RsaPublicKey> serverKey = readServerKey(session, message);
+        EXPECT_FALSE(completeKeyExchange(session, message, *serverKey));
+        EXPECT_FALSE(session.cipherTransport);
+        // No seed file from a pool that lacked the system's bytes.
+        EXPECT_EQ(std::filesystem::exists(session.seedFileName), failAt != 0);
+        // The peer sees the end of the stream, not a session-key message.
+        session.plainTransport->stream().shutdownBoth();
+        Transport serverSide(link.server);
+        PacketBuffer received;
+        EXPECT_EQ(serverSide.readPacket(received), READ_CONNECTION_LOST) << failAt;
+    }
+    EXPECT_TRUE(status.contains("ERROR - System random source failed (replaced source failed); "
+                                "no session key sent\n"));
+    EXPECT_FALSE(status.contains("Sending cipher/key"));
 }
 
 // --- the cipher the session key message names ------------------------------

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include "engine/random_pool.h"
 #include "engine/seed_file.h"
+#include "engine/system_random.h"
 #include "tests/engine/test_support.h"
 
 #ifndef _WIN32
@@ -17,6 +19,13 @@ namespace {
 
 uint32_t frozenClock() { return 500; }
 
+uint8_t stubByte = 0;
+bool fixedSource(uint8_t* destination, std::size_t count) {
+    std::memset(destination, stubByte, count);
+    return true;
+}
+bool failingSource(uint8_t*, std::size_t) { return false; }
+
 class RandomPoolTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -25,6 +34,7 @@ protected:
         seedName = folder + "/ssh_seedfile";
     }
     void TearDown() override {
+        setSystemRandomSource(nullptr);
         setPoolMillisecondSource(nullptr);
         std::filesystem::remove_all(folder);
     }
@@ -102,6 +112,60 @@ TEST_F(RandomPoolTest, UnusableSeedLocationDoesNotStopThePool) {
     poolSave(*pool, nowhere.c_str());
     EXPECT_FALSE(std::filesystem::exists(nowhere));
     EXPECT_EQ(pool->getPosition, POOL_FIRST_OUTPUT);
+}
+
+// With the seed file, the clock, the addresses and the handle all repeating,
+// the system's bytes are what keeps two runs apart.
+TEST_F(RandomPoolTest, SystemNoiseSeparatesRunsThatRepeatEverythingElse) {
+    std::vector<uint8_t> stored(SEED_FILE_SIZE, 0x42);
+    auto run = [&](uint8_t systemByte) {
+        stubByte = systemByte;
+        setSystemRandomSource(fixedSource);
+        EXPECT_TRUE(seedFileWrite(seedName.c_str(), stored.data(), stored.size()));
+        poolWipe(*pool);
+        EXPECT_TRUE(poolInit(*pool, seedName.c_str()));
+        std::vector<uint8_t> out;
+        for (int i = 0; i < 32; ++i)
+            out.push_back(poolGetByte(*pool));
+        return out;
+    };
+    std::vector<uint8_t> first = run(1);
+    EXPECT_EQ(run(1), first); // nothing else varies between the runs
+    EXPECT_NE(run(2), first);
+}
+
+TEST_F(RandomPoolTest, FailingSystemSourceStopsInitBeforeASeedFileIsWritten) {
+    setSystemRandomSource(failingSource);
+    EXPECT_FALSE(poolInit(*pool, seedName.c_str()));
+    EXPECT_FALSE(poolAddSystemNoise(*pool));
+    EXPECT_FALSE(std::filesystem::exists(seedName));
+    EXPECT_STRNE(systemRandomFailure(), "");
+}
+
+TEST_F(RandomPoolTest, SystemSourceFillsWholeRequestsThatDiffer) {
+    // Sizes around the platforms' chunking, and both must vary.
+    for (std::size_t count : {1u, 32u, 257u, 70000u}) {
+        std::vector<uint8_t> a(count), b(count);
+        ASSERT_TRUE(systemRandomBytes(a.data(), count)) << systemRandomFailure();
+        ASSERT_TRUE(systemRandomBytes(b.data(), count));
+        if (count >= 32) {
+            EXPECT_NE(a, b) << count;
+        }
+        // The tail is written too (a short fill would leave zeros there).
+        if (count >= 257) {
+            EXPECT_TRUE(std::any_of(a.end() - 32, a.end(), [](uint8_t v) { return v != 0; }));
+        }
+    }
+}
+
+// A short file is what an interrupted write leaves; it is rewritten whole.
+TEST_F(RandomPoolTest, ShortOrEmptySeedFileIsReplaced) {
+    for (std::size_t length : {std::size_t(0), std::size_t(16), SEED_FILE_SIZE - 1}) {
+        std::vector<uint8_t> stored(length, 0x42);
+        ASSERT_TRUE(seedFileWrite(seedName.c_str(), stored.data(), stored.size()));
+        ASSERT_TRUE(poolInit(*pool, seedName.c_str()));
+        EXPECT_EQ(test::readFile(seedName).size(), SEED_FILE_SIZE) << length;
+    }
 }
 
 #ifndef _WIN32
