@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "engine/random_pool.h"
@@ -168,7 +169,76 @@ TEST_F(RandomPoolTest, ShortOrEmptySeedFileIsReplaced) {
     }
 }
 
+// The environment variables that decide the state folder, set or cleared for
+// one test and restored after it.
+class EnvironmentOverride {
+public:
+    EnvironmentOverride(const char* name, const char* value) : name_(name) {
+        const char* old = std::getenv(name);
+        had_ = old != nullptr;
+        old_ = had_ ? old : "";
+        set(value);
+    }
+    ~EnvironmentOverride() { set(had_ ? old_.c_str() : nullptr); }
+
+private:
+    void set(const char* value) {
+#ifdef _WIN32
+        _putenv_s(name_.c_str(), value != nullptr ? value : "");
+#else
+        if (value != nullptr)
+            setenv(name_.c_str(), value, 1);
+        else
+            unsetenv(name_.c_str());
+#endif
+    }
+    std::string name_;
+    std::string old_;
+    bool had_;
+};
+
+TEST_F(RandomPoolTest, WithoutAStateFolderNoSeedFileLandsInTheCurrentFolder) {
+#ifdef _WIN32
+    EnvironmentOverride local("LOCALAPPDATA", nullptr), roaming("APPDATA", nullptr);
+#else
+    EnvironmentOverride state("XDG_STATE_HOME", nullptr), home("HOME", nullptr);
+#endif
+    std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    EXPECT_EQ(seedFilePath(SEED_FILE_NAME), "");
+    EXPECT_TRUE(poolInit(*pool, SEED_FILE_NAME));
+    poolSave(*pool, SEED_FILE_NAME);
+    std::filesystem::current_path(previous);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+TEST_F(RandomPoolTest, ReplacingLeavesNoTemporaryBehind) {
+    for (int i = 0; i < 3; ++i)
+        poolSave(*pool, seedName.c_str());
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        entries += entry.path().filename() == SEED_FILE_NAME ? 1 : 100;
+    EXPECT_EQ(entries, 1);
+}
+
 #ifndef _WIN32
+// Links planted where the seed file or an old-style temporary goes: the
+// write replaces the link and never writes through it.
+TEST_F(RandomPoolTest, SeedFileIsNeverWrittenThroughALink) {
+    std::string victim = folder + "/victim";
+    std::vector<uint8_t> precious(40, 'v');
+    { std::ofstream(victim, std::ios::binary).write(reinterpret_cast<char*>(precious.data()), 40); }
+    std::filesystem::create_symlink(victim, seedName);
+    std::filesystem::create_symlink(victim, seedName + ".new");
+    poolSave(*pool, seedName.c_str());
+    EXPECT_EQ(test::readFile(victim), precious);
+    EXPECT_FALSE(std::filesystem::is_symlink(seedName));
+    EXPECT_EQ(test::readFile(seedName).size(), SEED_FILE_SIZE);
+    struct stat info;
+    ASSERT_EQ(stat(seedName.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
 TEST_F(RandomPoolTest, BareNameLivesInAPrivateStateFolder) {
     std::string previous = getenv("XDG_STATE_HOME") ? getenv("XDG_STATE_HOME") : "";
     std::string state = folder + "/state";
