@@ -6,6 +6,7 @@
 #include "crypto/md5.h"
 #include "crypto/secure_zero.h"
 #include "engine/cipher_choice.h"
+#include "engine/key_checks.h"
 #include "engine/seed_file.h"
 #include "engine/status_log.h"
 #include "engine/system_random.h"
@@ -118,7 +119,7 @@ void computeSessionId(uint8_t destination[16], const uint8_t cookie[8], uint32_t
 bool rsaPublicEncrypt(mpz_t result, const mpz_t input, const RsaPublicKey& key, RandomPool& pool) {
     std::size_t inLength = byteLength(input);
     std::size_t keyLength = (std::size_t(key.bits) + 7) / 8;
-    if (!sizeUsable(key.bits) || keyLength < inLength + RSA_PADDING_OVERHEAD)
+    if (!sizeUsable(key.bits) || keyLength < inLength + RSA_PADDING_OVERHEAD + RSA_MIN_RANDOM_PADDING)
         return false;
     // The real modulus and exponent bound the cost of the arithmetic; a
     // server's word for the size does not.
@@ -146,7 +147,7 @@ bool rsaPublicEncrypt(mpz_t result, const mpz_t input, const RsaPublicKey& key, 
     return fits;
 }
 
-bool completeKeyExchange(SessionState& state, PacketBuffer& buffer, const RsaPublicKey& serverKey) {
+bool completeKeyExchange(SessionState& state, PacketBuffer& buffer, RsaPublicKey& serverKey) {
     state.cipherType = CIPHER_NEGOTIATING;
     RsaPublicKey hostKey;
     logStatus("Getting host key bits\n");
@@ -167,6 +168,8 @@ bool completeKeyExchange(SessionState& state, PacketBuffer& buffer, const RsaPub
         logStatus(TEXT_KEY_REFUSED);
         return false;
     }
+    if (!checkServerKeys(serverKey, hostKey))
+        return false;
     if (!state.host.acceptHostKey(hostKey)) {
         logStatus(TEXT_HOST_KEY_REFUSED);
         return false;

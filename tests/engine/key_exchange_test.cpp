@@ -102,6 +102,19 @@ TEST_F(KeyExchangeTest, KeysThatCannotCarryTheInputAreRefused) {
     mpz_mul_2exp(input.value, input.value, 31 * 8);
     setKey(key, small, 34 * 8);
     EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, key, *pool));
+    // The block 00 02, padding, 00, input keeps RSA_MIN_RANDOM_PADDING random
+    // bytes: 85 input bytes fit the 96-byte key, 86 do not.
+    setKey(key, small);
+    for (std::size_t inputBytes : {85u, 86u}) {
+        Mpz longer;
+        mpz_set_ui(longer.value, 1);
+        mpz_mul_2exp(longer.value, longer.value, 8 * inputBytes - 1);
+        bool done = rsaPublicEncrypt(output.value, longer.value, key, *pool);
+        EXPECT_EQ(done, inputBytes == 85) << inputBytes;
+        if (done) {
+            EXPECT_EQ(unwrap(output.value, small), inputBytes);
+        }
+    }
     // Announced larger than the real modulus: the block would not fit below it.
     setKey(key, small, 1024);
     EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, key, *pool));
@@ -206,7 +219,8 @@ TEST_F(KeyExchangeTest, UnusableHostKeysEndTheExchangeWithAStatusLine) {
     auto serverKey = readServerKey(*state, message);
     ASSERT_TRUE(serverKey);
     EXPECT_FALSE(completeKeyExchange(*state, message, *serverKey));
-    EXPECT_TRUE(status.contains("ERROR - Server public key rejected\n"));
+    EXPECT_TRUE(status.contains("ERROR - Server and host key sizes differ by less than 128 bits\n"));
+    EXPECT_FALSE(status.contains("Creating session key"));
     EXPECT_FALSE(state->cipherTransport);
 
     // Host key announced with zero bits.
