@@ -235,6 +235,11 @@ bool completeKeyExchange(SessionState& state, PacketBuffer& buffer, RsaPublicKey
     std::unique_ptr<CipherTransport> cipher = makeCipherTransport(state);
     cipher->setSessionKey(sessionKey, sizeof sessionKey);
     secureZero(sessionKey, sizeof sessionKey);
+    uint8_t paddingSeed[PaddingSource::SEED_SIZE];
+    for (uint8_t& byte : paddingSeed)
+        byte = poolGetByte(state.pool);
+    cipher->padding().seed(paddingSeed, sizeof paddingSeed);
+    secureZero(paddingSeed, sizeof paddingSeed);
     std::lock_guard<std::mutex> hold(state.sendLock);
     state.cipherTransport = std::move(cipher);
     return true;

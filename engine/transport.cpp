@@ -7,6 +7,8 @@
 #include "crypto/byte_order.h"
 #include "crypto/crc32.h"
 #include "crypto/des.h"
+#include "crypto/md5.h"
+#include "crypto/secure_zero.h"
 #include "engine/status_log.h"
 
 namespace kestrel {
@@ -34,7 +36,40 @@ bool plainFrameOfType(PacketBuffer& buffer, int type) {
 
 void setInsertionCheck(bool enabled) { insertionCheck.store(enabled); }
 
-void Transport::frame(PacketBuffer& buffer) {
+PaddingSource::~PaddingSource() {
+    secureZero(seed_, sizeof seed_);
+    secureZero(block_, sizeof block_);
+}
+
+void PaddingSource::seed(const uint8_t* bytes, std::size_t count) {
+    std::size_t kept = count < SEED_SIZE ? count : SEED_SIZE;
+    std::memcpy(seed_, bytes, kept);
+    used_ = sizeof block_;
+}
+
+void PaddingSource::nextBlock() {
+    uint8_t count[8];
+    storeBe32(count, uint32_t(counter_ >> 32));
+    storeBe32(count + 4, uint32_t(counter_));
+    ++counter_;
+    Md5Context md5;
+    md5Init(md5);
+    md5Update(md5, seed_, sizeof seed_);
+    md5Update(md5, count, sizeof count);
+    md5Final(block_, md5);
+    secureZero(&md5, sizeof md5);
+    used_ = 0;
+}
+
+void PaddingSource::fill(uint8_t* destination, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (used_ == sizeof block_)
+            nextBlock();
+        destination[i] = block_[used_++];
+    }
+}
+
+void Transport::frame(PacketBuffer& buffer, PaddingSource* padding) {
     std::size_t total = buffer.length();
     uint32_t length = uint32_t(total - 8);
     uint32_t shortfall = length % 8;
@@ -45,6 +80,8 @@ void Transport::frame(PacketBuffer& buffer) {
         start = buffer.start();
     }
     storeBe32(start, length);
+    if (padding != nullptr)
+        padding->fill(start + 4, paddingFor(length));
     uint8_t check[4];
     storeBe32(check, crc32(start + 4, buffer.length() - 4));
     buffer.append(check, 4);
@@ -137,7 +174,8 @@ int CipherTransport::readKeyConfirmation(PacketBuffer& buffer) {
 }
 
 int CipherTransport::writePacket(PacketBuffer& buffer) {
-    frame(buffer);
+    // Without encryption the padding is left as zeros, as the protocol has it.
+    frame(buffer, contexts_.send.type != CIPHER_NONE ? &padding_ : nullptr);
     encrypt(buffer);
     return stream().sendBytes(buffer.start(), buffer.length()) ? 0 : -1;
 }

@@ -52,6 +52,32 @@ struct CipherContexts {
     CipherContext send;
 };
 
+// Padding bytes for packets under a cipher. Zero padding would hand an
+// attacker a known first block in every packet (what the CRC-32 insertion
+// attack feeds on). The pool belongs to the worker thread, so the key
+// exchange seeds this from it and whichever thread sends draws from it
+// (under the session's send lock): MD5 of the seed and a counter.
+class PaddingSource {
+public:
+    PaddingSource() = default;
+    ~PaddingSource();
+    PaddingSource(const PaddingSource&) = delete;
+    PaddingSource& operator=(const PaddingSource&) = delete;
+
+    void seed(const uint8_t* bytes, std::size_t count);
+    void fill(uint8_t* destination, std::size_t count);
+
+    static constexpr std::size_t SEED_SIZE = 32;
+
+private:
+    void nextBlock();
+
+    uint8_t seed_[SEED_SIZE] = {};
+    uint64_t counter_ = 0;
+    uint8_t block_[16] = {};
+    std::size_t used_ = sizeof block_;
+};
+
 class Transport {
 public:
     Transport() { stream_.enableReadAhead(); }
@@ -75,7 +101,8 @@ public:
 protected:
     int receiveFrame(PacketBuffer& buffer);
     static int finishFrame(PacketBuffer& buffer);
-    static void frame(PacketBuffer& buffer);
+    // Zero padding without a source, random padding from it otherwise.
+    static void frame(PacketBuffer& buffer, PaddingSource* padding = nullptr);
 
 private:
     SocketStream stream_;
@@ -103,11 +130,17 @@ public:
     virtual void encrypt(PacketBuffer& buffer) = 0;
     virtual void decrypt(PacketBuffer& buffer) = 0;
 
+    // Seeded by the key exchange; unseeded, the padding still varies from
+    // packet to packet but is not secret.
+    PaddingSource& padding() { return padding_; }
+
 protected:
     CipherContexts& contexts_;
 
 private:
     int decryptFrame(PacketBuffer& buffer);
+
+    PaddingSource padding_;
 
     InsertionDetector detector_;
 };

@@ -202,7 +202,8 @@ TEST_P(FullExchangeTest, SessionKeyRecoveredWithThePrivateKeysKeysTheTransport) 
     Bytes wire(4 + 16);
     ASSERT_EQ(SocketStream(pair.server).receiveExactly(wire.data(), wire.size()), long(wire.size()));
     cipherDecrypt(*oracle, wire.data() + 4, 16);
-    // L = 14, so 2 padding bytes, the type, then the string.
+    // L = 14, so 2 padding bytes (random under a cipher), the type, then the string.
+    EXPECT_FALSE(wire[4] == 0 && wire[5] == 0);
     EXPECT_EQ(wire[6], MSG_CMSG_STDIN_DATA);
     EXPECT_EQ(std::string(wire.begin() + 11, wire.begin() + 16), "hello");
 

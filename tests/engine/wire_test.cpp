@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -263,16 +264,24 @@ TEST_P(CipherTransportTest, PacketsMatchTheCipherOracleAndWrongKeysShowAsCorrupt
     keyOracle(oracle->send, cipher, key);
 
     PacketBuffer buffer;
+    std::vector<Bytes> paddings;
     for (int round = 0; round < 4; ++round) {
-        // Client to server: what goes on the wire is the oracle's encryption
-        // of the plain framing, chained across packets.
+        // Client to server: the oracle decrypts the wire, chained across
+        // packets, to the plain framing; only the padding is the sender's.
         Bytes data(size_t(round * 11 + 1), uint8_t(round));
         buffer.beginPacket(MSG_CMSG_STDIN_DATA);
         buffer.append(data.data(), data.size());
         transport->writePacket(buffer);
         Bytes expected = framed(MSG_CMSG_STDIN_DATA, data);
-        cipherEncrypt(oracle->send, expected.data() + 4, expected.size() - 4);
-        EXPECT_EQ(receiveAll(pair.server, expected.size()), expected) << "round " << round;
+        Bytes wire = receiveAll(pair.server, expected.size());
+        cipherDecrypt(oracle->send, wire.data() + 4, wire.size() - 4);
+        std::size_t padding = 8 - (data.size() + 5) % 8;
+        paddings.emplace_back(wire.begin() + 4, wire.begin() + 4 + padding);
+        std::copy(paddings.back().begin(), paddings.back().end(), expected.begin() + 4);
+        uint32_t check = crc32(expected.data() + 4, expected.size() - 8);
+        for (int i = 0; i < 4; ++i)
+            expected[expected.size() - 4 + i] = uint8_t(check >> (24 - 8 * i));
+        EXPECT_EQ(wire, expected) << "round " << round;
 
         // Server to client: the transport decrypts what the oracle encrypts.
         Bytes reply = framed(MSG_SMSG_STDOUT_DATA, {0, 0, 0, 2, 'o', uint8_t('0' + round)});
@@ -281,8 +290,24 @@ TEST_P(CipherTransportTest, PacketsMatchTheCipherOracleAndWrongKeysShowAsCorrupt
         ASSERT_EQ(transport->readPacket(buffer), MSG_SMSG_STDOUT_DATA);
         EXPECT_EQ(buffer.getString(), std::string("o") + char('0' + round));
     }
+    // Random padding under a cipher (a known first block is what the
+    // insertion attack needs), zeros without one.
+    for (const Bytes& padding : paddings) {
+        bool allZero = std::all_of(padding.begin(), padding.end(), [](uint8_t b) { return b == 0; });
+        EXPECT_EQ(allZero, cipher == CIPHER_NONE);
+    }
     if (cipher == CIPHER_NONE)
         return;
+    // Packets differ in their padding (compared over the shorter one's length).
+    for (std::size_t i = 0; i < paddings.size(); ++i)
+        for (std::size_t j = i + 1; j < paddings.size(); ++j) {
+            std::size_t common = std::min(paddings[i].size(), paddings[j].size());
+            if (common >= 2) {
+                EXPECT_FALSE(std::equal(paddings[i].begin(), paddings[i].begin() + common,
+                                        paddings[j].begin()))
+                    << i << " " << j;
+            }
+        }
     // A peer keyed differently shows as a damaged packet, never as data.
     uint8_t other[32] = {2};
     CipherContext wrong;
