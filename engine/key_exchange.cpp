@@ -6,6 +6,7 @@
 #include "crypto/md5.h"
 #include "crypto/secure_zero.h"
 #include "engine/cipher_choice.h"
+#include "engine/gmp_memory.h"
 #include "engine/key_checks.h"
 #include "engine/seed_file.h"
 #include "engine/status_log.h"
@@ -77,9 +78,11 @@ bool encryptTwice(mpz_t k, SessionState& state, const RsaPublicKey& serverKey,
 } // namespace
 
 void clearSecret(mpz_t value) {
-    std::size_t limbs = mpz_size(value);
-    if (limbs > 0)
-        secureZero(mpz_limbs_modify(value, mp_size_t(limbs)), limbs * sizeof(mp_limb_t));
+    // All the allocated limbs: those above the current size may hold an
+    // earlier, larger value.
+    mp_size_t allocated = value->_mp_alloc;
+    if (allocated > 0)
+        secureZero(mpz_limbs_modify(value, allocated), std::size_t(allocated) * sizeof(mp_limb_t));
     mpz_set_ui(value, 0);
 }
 
@@ -210,7 +213,10 @@ bool completeKeyExchange(SessionState& state, PacketBuffer& buffer, RsaPublicKey
     secureZero(mixed, sizeof mixed);
 
     logStatus("Encrypting key\n");
-    if (!encryptTwice(k, state, serverKey, hostKey)) {
+    bool encrypted = encryptTwice(k, state, serverKey, hostKey);
+    // mpz_powm's scratch, with the padded key in it, was on the stack.
+    scrubStack();
+    if (!encrypted) {
         clearSecret(k);
         mpz_clear(k);
         secureZero(sessionKey, sizeof sessionKey);
@@ -229,6 +235,7 @@ bool completeKeyExchange(SessionState& state, PacketBuffer& buffer, RsaPublicKey
     message.append(state.cookie, sizeof state.cookie);
     message.putMpint(k);
     message.putUint32(0);
+    clearSecret(k);
     mpz_clear(k);
     sendPacket(state, *state.plainTransport, message);
 

@@ -1,12 +1,16 @@
 #include "engine/session.h"
 
 #include "crypto/secure_zero.h"
+#include "engine/gmp_memory.h"
 
 namespace kestrel {
 
 SessionState::SessionState(std::unique_ptr<Transport> plain, uint32_t preference,
                            SessionHost& inputs)
-    : plainTransport(std::move(plain)), cipherPreference(preference), host(inputs) {}
+    : plainTransport(std::move(plain)), cipherPreference(preference), host(inputs) {
+    // Before the worker starts, so GMP's functions never change under it.
+    useWipingGmpMemory();
+}
 
 SessionState::~SessionState() {
     cipherClear(contexts.receive);

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
 #include "crypto/md5.h"
 #include "engine/cipher_choice.h"
+#include "engine/gmp_memory.h"
 #include "engine/key_exchange.h"
 #include "engine/protocol.h"
 #include "engine/seed_file.h"
@@ -131,6 +133,41 @@ TEST_F(KeyExchangeTest, KeysThatCannotCarryTheInputAreRefused) {
     EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, empty, *pool));
     empty.bits = 768;
     EXPECT_FALSE(rsaPublicEncrypt(output.value, input.value, empty, *pool));
+}
+
+// The wiping functions must be in place and must not lose a value as it grows.
+TEST(GmpMemoryTest, ReallocationMovesToANewBlockAndKeepsTheValue) {
+    useWipingGmpMemory();
+    void* (*allocate)(std::size_t);
+    void* (*reallocate)(void*, std::size_t, std::size_t);
+    void (*release)(void*, std::size_t);
+    mp_get_memory_functions(&allocate, &reallocate, &release);
+    // A realloc in place (what the C library does when shrinking) could
+    // leave the cut-off part unzeroed; ours always moves.
+    auto* block = static_cast<unsigned char*>(allocate(64));
+    std::memset(block, 0xA5, 64);
+    auto* moved = static_cast<unsigned char*>(reallocate(block, 64, 32));
+    EXPECT_NE(moved, block);
+    EXPECT_EQ(std::count(moved, moved + 32, 0xA5), 32);
+    release(moved, 32);
+
+    Mpz grown(1), expected;
+    for (int i = 0; i < 40; ++i) {
+        mpz_mul_2exp(grown.value, grown.value, 100);
+        mpz_add_ui(grown.value, grown.value, 1);
+    }
+    mpz_ui_pow_ui(expected.value, 2, 4100);
+    mpz_sub_ui(expected.value, expected.value, 1);
+    Mpz divisor;
+    mpz_ui_pow_ui(divisor.value, 2, 100);
+    mpz_sub_ui(divisor.value, divisor.value, 1);
+    mpz_divexact(expected.value, expected.value, divisor.value);
+    EXPECT_EQ(mpz_cmp(grown.value, expected.value), 0);
+    // clearSecret zeroes the value and keeps it usable.
+    clearSecret(grown.value);
+    EXPECT_EQ(mpz_sgn(grown.value), 0);
+    mpz_add_ui(grown.value, grown.value, 7);
+    EXPECT_EQ(mpz_get_ui(grown.value), 7u);
 }
 
 // --- the whole exchange over a connection ----------------------------------
