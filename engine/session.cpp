@@ -2,6 +2,7 @@
 
 #include "crypto/secure_zero.h"
 #include "engine/gmp_memory.h"
+#include "engine/secret_text.h"
 
 namespace kestrel {
 
@@ -50,9 +51,6 @@ bool destroySession(SessionState* state) {
 
 namespace kestrel {
 
-FixedSessionHost::~FixedSessionHost() {
-    if (!password_.empty())
-        secureZero(password_.data(), password_.size());
-}
+FixedSessionHost::~FixedSessionHost() { wipeString(password_); }
 
 } // namespace kestrel

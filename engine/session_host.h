@@ -36,8 +36,10 @@ public:
 // (the geometry on resize); for the headless client and tests.
 class FixedSessionHost : public SessionHost {
 public:
-    FixedSessionHost(std::string user, std::string password, bool vt52, TerminalGeometry size)
-        : user_(std::move(user)), password_(std::move(password)), vt52_(vt52), size_(size) {}
+    // The password is copied, never moved: a moved short string leaves its
+    // characters behind in the source. The caller wipes its own copy.
+    FixedSessionHost(std::string user, const std::string& password, bool vt52, TerminalGeometry size)
+        : user_(std::move(user)), password_(password), vt52_(vt52), size_(size) {}
     ~FixedSessionHost() override;
 
     std::string userName() const override { return user_; }

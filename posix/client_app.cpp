@@ -11,8 +11,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "crypto/secure_zero.h"
 #include "engine/protocol.h"
+#include "engine/secret_text.h"
 #include "engine/status_log.h"
 #include "terminal/terminal_parser.h"
 #include "posix/client_host.h"
@@ -85,7 +85,7 @@ bool terminalTakesUtf8() {
 
 class Client {
 public:
-    Client(const ClientOptions& options, int wakeRead, int wakeWrite)
+    Client(ClientOptions& options, int wakeRead, int wakeWrite)
         : options_(options), wakeRead_(wakeRead), view_(wakeWrite), painter_(terminalTakesUtf8()),
           keys_(options.vt52), prompter_([this] { view_.wake(); }) {}
 
@@ -104,7 +104,7 @@ private:
     int exitCode(SessionEnd end, std::string& reason) const;
     int pollTimeout() const;
 
-    const ClientOptions& options_;
+    ClientOptions& options_;
     int wakeRead_;
     TerminalView view_;
     ScreenPainter painter_;
@@ -215,7 +215,10 @@ void Client::showQuestion() {
     std::string question;
     if (!prompter_.takeQuestion(question, questionEcho_))
         return;
-    answer_.clear();
+    wipeString(answer_);
+    // Room for the longest answer up front: a string that grows leaves the
+    // typed characters behind in each block it outgrows.
+    answer_.reserve(MAX_ANSWER);
     scrolledBack_ = 0;
     logStatus(question);
 }
@@ -227,12 +230,17 @@ void Client::promptKeys(const char* bytes, std::size_t length) {
         char byte = bytes[i];
         if (byte == '\r' || byte == '\n') {
             logStatus("\r\n");
-            prompter_.answer(answer_);
-            secureZero(answer_.data(), answer_.size());
-            answer_.clear();
+            // Moved on in a block of its own (too large for a short-string
+            // copy, which a move would leave behind).
+            std::string reply;
+            reply.reserve(MAX_ANSWER);
+            reply.assign(answer_);
+            prompter_.answer(std::move(reply));
+            wipeString(answer_);
             return;
         }
         if (byte == 3 || byte == 4) {
+            wipeString(answer_);
             prompter_.answer(std::nullopt);
             endByUser("no answer to the question");
             return;
@@ -291,6 +299,8 @@ int Client::run(SocketHandle connection, std::string& reason) {
     writeTerminal(TERMINAL_OUT, "\x1b[0m\x1b[H\x1b[2J");
     view_.screen().setScrollbackLines(int32_t(options_.scrollbackLines));
     host_ = std::make_unique<ClientHost>(options_, TerminalGeometry{}, prompter_, KnownHosts(KnownHosts::defaultPath()));
+    // The host holds the one copy the session needs, for the session only.
+    wipeString(options_.password);
     host_->setGeometry(measure());
     bindStatusSink(&view_);
     for (const char* line : BANNER)
@@ -388,7 +398,7 @@ int Client::exitCode(SessionEnd end, std::string& reason) const {
 
 } // namespace
 
-int runClient(const ClientOptions& options, std::string& reason) {
+int runClient(ClientOptions& options, std::string& reason) {
     if (!isatty(TERMINAL_IN) || !isatty(TERMINAL_OUT)) {
         reason = "needs a terminal (for scripts, use kestrel1-cli)";
         return EXIT_USAGE;

@@ -18,6 +18,7 @@ constexpr std::size_t KEY_READ_SIZE = 4096;
 
 // Runs one session connected to options.host and returns the exit code; the
 // reason for any failure is in `reason` (empty for a normal end).
-int runClient(const ClientOptions& options, std::string& reason);
+// The password in options is wiped once the session has its own copy.
+int runClient(ClientOptions& options, std::string& reason);
 
 } // namespace kestrel::client

@@ -1,6 +1,7 @@
 #include "posix/client_host.h"
 
 #include "crypto/secure_zero.h"
+#include "engine/secret_text.h"
 #include "engine/status_log.h"
 
 namespace kestrel::client {
@@ -21,6 +22,8 @@ std::optional<std::string> Prompter::ask(const std::string& question, bool echo)
     asked_ = false;
     std::optional<std::string> text = std::move(answer_);
     answer_.reset();
+    if (aborted_ && text)
+        wipeString(*text);
     return aborted_ ? std::nullopt : text;
 }
 
@@ -41,6 +44,8 @@ bool Prompter::waiting() const {
 
 void Prompter::answer(std::optional<std::string> text) {
     std::lock_guard<std::mutex> hold(lock_);
+    if (answer_)
+        wipeString(*answer_);
     answer_ = std::move(text);
     haveAnswer_ = true;
     answered_.notify_all();
@@ -61,7 +66,8 @@ std::string ClientHost::password() const {
     if (havePassword_)
         return FixedSessionHost::password();
     std::optional<std::string> typed = prompter_.ask(user_ + "@" + host_ + "'s password: ", false);
-    return typed.value_or("");
+    // Moved, not copied: the engine wipes the one copy it gets.
+    return typed ? std::move(*typed) : std::string();
 }
 
 bool ClientHost::askToTrust(const RsaPublicKey& key) {

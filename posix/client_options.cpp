@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "crypto/cipher_context.h"
+#include "engine/secret_text.h"
 #include "engine/settings_schema.h"
 #include "posix/client_files.h"
 
@@ -45,6 +46,7 @@ bool readPasswordFile(const std::string& path, std::string& password, std::strin
         return false;
     }
     password = text->substr(0, text->find_first_of("\r\n"));
+    wipeString(*text);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "engine/secret_text.h"
 #include "engine/status_log.h"
 #include "shell/connect_dialog.h"
 #include "shell/device_services.h"
@@ -23,7 +24,9 @@ namespace {
 // parked in its last message, touches nothing of it.
 struct SessionRun {
     SessionRun(std::string user, std::string password, bool vt52, TerminalGeometry size)
-        : sessionHost(std::move(user), std::move(password), vt52, size) {}
+        : sessionHost(std::move(user), password, vt52, size) {
+        wipeString(password);
+    }
 
     std::unique_ptr<Transport> transport = std::make_unique<Transport>();
     std::string host;
@@ -170,6 +173,9 @@ void connectCommand() {
     if (!runConnectDialog())
         return;
     auto* run = new SessionRun(UserName, Password, UseVt52, currentGeometry());
+    // The dialog starts with an empty password field, so nothing needs it
+    // again once the session has its copy.
+    SecureZeroMemory(Password, sizeof Password);
     run->host = HostName;
     run->port = portNumber();
     run->cipher = uint32_t(CipherChoice);

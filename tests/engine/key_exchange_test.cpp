@@ -9,6 +9,7 @@
 #include "engine/gmp_memory.h"
 #include "engine/key_exchange.h"
 #include "engine/protocol.h"
+#include "engine/secret_text.h"
 #include "engine/seed_file.h"
 #include "engine/system_random.h"
 #include "tests/engine/test_support.h"
@@ -168,6 +169,20 @@ TEST(GmpMemoryTest, ReallocationMovesToANewBlockAndKeepsTheValue) {
     EXPECT_EQ(mpz_sgn(grown.value), 0);
     mpz_add_ui(grown.value, grown.value, 7);
     EXPECT_EQ(mpz_get_ui(grown.value), 7u);
+}
+
+// Characters removed (backspace, a shorter second answer) still sit in the
+// capacity; the wipe must reach them. The check reads the string's own
+// storage past its end, which the wipe leaves allocated.
+TEST(SecretTextTest, WipeReachesTheWholeCapacity) {
+    std::string typed = "a password long enough for the heap";
+    std::size_t typedLength = typed.size();
+    typed.resize(3);
+    const char* storage = typed.data();
+    wipeString(typed);
+    EXPECT_TRUE(typed.empty());
+    ASSERT_EQ(typed.data(), storage);
+    EXPECT_EQ(std::count(storage, storage + typedLength, '\0'), long(typedLength));
 }
 
 // --- the whole exchange over a connection ----------------------------------

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "engine/secret_text.h"
+
 namespace kestrel::tools {
 
 std::string unescape(const std::string& text) {
@@ -37,7 +39,7 @@ bool readPasswordFile(const std::string& path, std::string& password) {
     bool fits = text.size() <= PASSWORD_FILE_LIMIT;
     if (fits)
         password = text.substr(0, text.find_first_of("\r\n"));
-    std::fill(text.begin(), text.end(), '\0');
+    wipeString(text);
     return fits;
 }
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "crypto/secure_zero.h"
 #include "engine/protocol.h"
+#include "engine/secret_text.h"
 #include "engine/status_log.h"
 #include "tools/kestrel1-cli/cli_options.h"
 
@@ -230,7 +230,7 @@ int run(Options& options) {
 
     FixedSessionHost host(options.user, options.password, options.vt52,
                           {options.rows, options.columns, options.columns * 8, options.rows * 16});
-    secureZero(options.password.data(), options.password.size());
+    wipeString(options.password);
     auto* state = new SessionState(std::move(transport), options.cipher, host);
     output.setSession(state);
 
