@@ -39,7 +39,7 @@ const std::pair<const char*, const char*> CASES[] = {
     {"refuse-password", "Authorization error. Check username and password.\n"},
     {"bad-crc", DECRYPT}, {"bad-crc=1", "ERROR - Cannot read server public key\n"}, {"bad-crc=5", DECRYPT},
     {"long-length", DECRYPT}, {"huge-length", DECRYPT}, {"close-mid-packet", DECRYPT},
-    {"close-mid-packet=6", LOST}, {"close-keys", "ERROR - Server public key rejected\n"},
+    {"close-mid-packet=6", LOST}, {"close-keys", "ERROR - Server and host key sizes differ by less than 128 bits\n"},
     {"insertion-attack", INSERTION}, {"insertion-attack=6", INSERTION}};
 
 struct Counts {
