@@ -6,6 +6,7 @@
 #include "crypto/secure_zero.h"
 #include "engine/key_exchange.h"
 #include "engine/status_log.h"
+#include "engine/wire_hiding.h"
 
 namespace kestrel {
 
@@ -132,6 +133,28 @@ SessionEnd confirmKey(SessionState& state, PacketBuffer& buffer) {
     return END_SERVER_EXIT;
 }
 
+void sendPassword(SessionState& state, PasswordCamouflage camouflage) {
+    std::string password = state.host.password();
+    {
+        std::lock_guard<std::mutex> hold(state.sendLock);
+        sendPasswordMessage(*state.cipherTransport, state.pool, password, camouflage);
+    }
+    secureZero(password.data(), password.size());
+}
+
+// A server that cannot take what hides the password's length fails in one
+// of two ways; the user is told which setting works around it.
+void adviseOnRefusal(SessionState& state, PasswordCamouflage camouflage, int answer) {
+    std::string setting = state.host.settingName(SETTING_PASSWORD_CAMOUFLAGE);
+    bool closed = answer == MSG_DISCONNECT || answer == READ_CONNECTION_LOST;
+    if (camouflage == PasswordCamouflage::IgnoreMessages && closed)
+        logStatus("The server closed the connection on the ignore messages that hide the password's "
+                  "length. Set " + setting + " to pad (or none) for this server.\n");
+    else if (camouflage == PasswordCamouflage::ZeroPadding && answer == MSG_SMSG_FAILURE)
+        logStatus("If the password is right, the server counts the zero bytes that hide its length. "
+                  "Set " + setting + " to ignore (or none) for this server.\n");
+}
+
 SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
     CipherTransport& cipher = *state.cipherTransport;
     buffer.beginPacket(MSG_CMSG_USER);
@@ -147,12 +170,8 @@ SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
         return END_LOGIN_REFUSED;
     }
     if (reply != MSG_SMSG_SUCCESS) {
-        std::string password = state.host.password();
-        buffer.beginPacket(MSG_CMSG_AUTH_PASSWORD);
-        buffer.putBytesString(password.data(), password.size());
-        secureZero(password.data(), password.size());
-        sendPacket(state, cipher, buffer);
-        buffer.wipe();
+        PasswordCamouflage camouflage = state.host.passwordCamouflage();
+        sendPassword(state, camouflage);
         logStatus("Sent login password\n");
         int answer = cipher.readPacket(buffer);
         if (answer == READ_INSERTION_ATTACK) {
@@ -160,7 +179,10 @@ SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
             return END_INSERTION_ATTACK;
         }
         if (answer != MSG_SMSG_SUCCESS) {
+            if (answer == MSG_DISCONNECT)
+                showDisconnectReason(buffer);
             logStatus("Authorization error. Check username and password.\n");
+            adviseOnRefusal(state, camouflage, answer);
             return END_LOGIN_REFUSED;
         }
     }
@@ -272,6 +294,12 @@ void sendStdinData(SessionState& state, const char* text) {
         return;
     }
     writeStdin(*state.cipherTransport, text, length);
+}
+
+void sendIgnore(SessionState& state, std::size_t length) {
+    std::lock_guard<std::mutex> hold(state.sendLock);
+    if (state.cipherTransport && state.shellStarted)
+        sendIgnoreMessage(*state.cipherTransport, state.pool, length);
 }
 
 void sendWindowSize(SessionState& state) {

@@ -31,6 +31,8 @@ SessionEnd runSession(SessionState& state);
 // ends nothing is sent; between the key exchange and the shell start the text
 // waits and goes out right after the shell request.
 void sendStdinData(SessionState& state, const char* text);
+// An ignore message with `length` random bytes, once the shell runs.
+void sendIgnore(SessionState& state, std::size_t length);
 // The host's current geometry; before the shell start it is sent right after
 // the shell request.
 void sendWindowSize(SessionState& state);

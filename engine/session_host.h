@@ -10,6 +10,23 @@ namespace kestrel {
 
 struct RsaPublicKey;
 
+// How the password message hides the password's length from an eavesdropper,
+// who reads every packet's length field in clear.
+enum class PasswordCamouflage {
+    // Among ignore messages of every other length a password packet could
+    // have (the default).
+    IgnoreMessages,
+    // The password string padded with zero bytes, for servers that choke on
+    // ignore messages but compare the password as a C string.
+    ZeroPadding,
+    None,
+};
+
+// The setting names the engine's advice lines use; each front end tells how
+// its user finds them (settingName).
+constexpr const char* SETTING_PASSWORD_CAMOUFLAGE = "PasswordCamouflage";
+constexpr const char* SETTING_OBSCURE_KEYSTROKE_TIMING = "ObscureKeystrokeTiming";
+
 struct TerminalGeometry {
     uint32_t rows;
     uint32_t columns;
@@ -30,6 +47,10 @@ public:
     // (worker thread). The handheld trusts every key; a desktop client may
     // keep known keys and refuse a changed one.
     virtual bool acceptHostKey(const RsaPublicKey&) { return true; }
+    virtual PasswordCamouflage passwordCamouflage() const { return PasswordCamouflage::IgnoreMessages; }
+    // How the user reaches the setting called keyword (one of SETTING_...),
+    // as a status line names it.
+    virtual std::string settingName(const char* keyword) const { return keyword; }
 };
 
 // A host whose values are set up front and may change during the session
@@ -45,6 +66,8 @@ public:
     std::string userName() const override { return user_; }
     std::string password() const override { return password_; }
     bool useVt52() const override { return vt52_; }
+    PasswordCamouflage passwordCamouflage() const override { return camouflage_; }
+    void setPasswordCamouflage(PasswordCamouflage camouflage) { camouflage_ = camouflage; }
     TerminalGeometry geometry() const override {
         std::lock_guard<std::mutex> hold(lock_);
         return size_;
@@ -58,6 +81,7 @@ private:
     std::string user_;
     std::string password_;
     bool vt52_;
+    PasswordCamouflage camouflage_ = PasswordCamouflage::IgnoreMessages;
     mutable std::mutex lock_;
     TerminalGeometry size_;
 };

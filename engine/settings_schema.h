@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include "engine/session_host.h"
 
 namespace kestrel::settings {
 
@@ -33,6 +37,12 @@ inline constexpr StoredValue VALUE_FONT_NAME = {"CEChannelFontName", ValueType::
 // Signed: the logical font height, negative for a character height in pixels.
 inline constexpr StoredValue VALUE_FONT_SIZE = {"CEChannelFontSize", ValueType::DoubleWord};
 inline constexpr StoredValue VALUE_FONT_WEIGHT = {"CEChannelFontWeight", ValueType::DoubleWord};
+
+// How the password's length and the typing rhythm are hidden on the wire.
+// The camouflage is stored as its text ("ignore", "pad", "none") so that the
+// advice lines can name the value to store; the timing as 1 (on) or 0.
+inline constexpr StoredValue VALUE_PASSWORD_CAMOUFLAGE = {"CEPasswordCamouflage", ValueType::String};
+inline constexpr StoredValue VALUE_OBSCURE_KEYSTROKE_TIMING = {"CEObscureKeystrokeTiming", ValueType::DoubleWord};
 
 inline constexpr std::uint32_t TERMINAL_TYPE_VT100 = 0;
 inline constexpr std::uint32_t TERMINAL_TYPE_VT52 = 1;
@@ -76,6 +86,45 @@ inline std::int32_t clampScrollbackLines(std::int64_t lines)
 
 // Any value but VT100's is taken as VT52, as the flag it restores reads.
 inline bool useVt52FromStored(std::uint32_t terminalType) { return terminalType != TERMINAL_TYPE_VT100; }
+
+// Missing or unknown text keeps the protection on: a damaged value must not
+// quietly switch it off.
+inline constexpr PasswordCamouflage DEFAULT_PASSWORD_CAMOUFLAGE = PasswordCamouflage::IgnoreMessages;
+inline constexpr bool DEFAULT_OBSCURE_KEYSTROKE_TIMING = true;
+inline constexpr std::size_t CAMOUFLAGE_TEXT_LIMIT = 8;
+
+inline std::optional<PasswordCamouflage> camouflageFromText(std::string_view text)
+{
+    if (text == "ignore")
+        return PasswordCamouflage::IgnoreMessages;
+    if (text == "pad")
+        return PasswordCamouflage::ZeroPadding;
+    if (text == "none")
+        return PasswordCamouflage::None;
+    return std::nullopt;
+}
+
+inline const char* camouflageText(PasswordCamouflage camouflage)
+{
+    switch (camouflage) {
+    case PasswordCamouflage::ZeroPadding:
+        return "pad";
+    case PasswordCamouflage::None:
+        return "none";
+    case PasswordCamouflage::IgnoreMessages:
+        break;
+    }
+    return "ignore";
+}
+
+inline std::optional<bool> yesNoFromText(std::string_view text)
+{
+    if (text == "yes")
+        return true;
+    if (text == "no")
+        return false;
+    return std::nullopt;
+}
 
 inline std::string serverValueName(std::uint32_t index)
 {

@@ -11,6 +11,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "crypto/secure_zero.h"
+#include "engine/keystroke_scheduler.h"
 #include "engine/protocol.h"
 #include "engine/secret_text.h"
 #include "engine/status_log.h"
@@ -112,6 +114,8 @@ private:
     Prompter prompter_;
     std::unique_ptr<ClientHost> host_;
     SessionState* state_ = nullptr;
+    std::unique_ptr<SessionKeystrokeOutput> keyOutput_;
+    std::unique_ptr<KeystrokeScheduler> keystrokes_;
     std::atomic<bool> ended_{false};
     bool stop_ = false;
     std::string stopReason_;
@@ -185,8 +189,8 @@ void Client::handleKeyEvents(std::vector<KeyEvent>& events) {
         case KeyAction::Send:
             if (scrolledBack_ > 0)
                 scroll(-scrolledBack_);
-            if (state_ != nullptr)
-                sendStdinData(*state_, event.bytes.c_str());
+            if (keystrokes_)
+                keystrokes_->type(event.bytes.data(), event.bytes.size(), keystrokeClockMs());
             break;
         case KeyAction::Disconnect:
             endByUser("disconnected");
@@ -290,6 +294,8 @@ int Client::pollTimeout() const {
         int flush = until(lastKeys_ + std::chrono::milliseconds(KEY_FLUSH_MS));
         timeout = timeout < 0 ? flush : std::min(timeout, flush);
     }
+    if (int64_t tick = keystrokes_ ? keystrokes_->msUntilTick(keystrokeClockMs()) : -1; tick >= 0)
+        timeout = timeout < 0 ? int(tick) : std::min(timeout, int(tick));
     return timeout;
 }
 
@@ -309,6 +315,8 @@ int Client::run(SocketHandle connection, std::string& reason) {
 
     state_ = new SessionState(std::make_unique<Transport>(connection), options_.cipher, *host_);
     view_.setSession(state_);
+    keyOutput_ = std::make_unique<SessionKeystrokeOutput>(*state_);
+    keystrokes_ = std::make_unique<KeystrokeScheduler>(*keyOutput_, options_.obscureKeystrokeTiming);
     SessionEnd end = END_CONNECTION_LOST;
     std::thread worker([&] {
         end = runSession(*state_);
@@ -343,6 +351,7 @@ int Client::run(SocketHandle connection, std::string& reason) {
             keys_.flush(flushed);
             handleKeyEvents(flushed);
         }
+        keystrokes_->tick(keystrokeClockMs());
         if (view_.changed() && Clock::now() - lastFrame_ >= std::chrono::milliseconds(FRAME_INTERVAL_MS))
             paintFrame();
     }
@@ -351,6 +360,10 @@ int Client::run(SocketHandle connection, std::string& reason) {
         interruptSession(*state_);
     }
     worker.join();
+    if (!stop_)
+        adviseOnSessionEnd(*keystrokes_, end, keystrokeClockMs(), *host_);
+    keystrokes_.reset();
+    keyOutput_.reset();
     view_.setSession(nullptr);
     paintFrame();
     int code = exitCode(end, reason);

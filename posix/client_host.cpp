@@ -3,6 +3,7 @@
 #include "crypto/secure_zero.h"
 #include "engine/secret_text.h"
 #include "engine/status_log.h"
+#include "posix/settings_file.h"
 
 namespace kestrel::client {
 
@@ -60,7 +61,15 @@ void Prompter::abort() {
 ClientHost::ClientHost(const ClientOptions& options, TerminalGeometry size, Prompter& prompter, KnownHosts known)
     : FixedSessionHost(options.user, options.password, options.vt52, size), host_(options.host),
       port_(options.port), user_(options.user), havePassword_(options.havePassword),
-      acceptNew_(options.acceptNewHostKey), prompter_(prompter), known_(std::move(known)) {}
+      acceptNew_(options.acceptNewHostKey), prompter_(prompter), known_(std::move(known)) {
+    setPasswordCamouflage(options.camouflage);
+}
+
+std::string ClientHost::settingName(const char* keyword) const {
+    std::string option = std::string(keyword) == SETTING_PASSWORD_CAMOUFLAGE ? "--password-camouflage"
+                                                                             : "--obscure-keystroke-timing";
+    return option + " (or " + keyword + "@" + host_ + "= in " + SettingsFile::defaultPath() + ")";
+}
 
 std::string ClientHost::password() const {
     if (havePassword_)

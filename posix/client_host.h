@@ -54,6 +54,7 @@ public:
 
     std::string password() const override;
     bool acceptHostKey(const RsaPublicKey& key) override;
+    std::string settingName(const char* keyword) const override;
 
     HostKeyDecision decision() const { return decision_; }
     std::size_t changedLine() const { return changedLine_; }

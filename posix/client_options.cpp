@@ -50,6 +50,29 @@ bool readPasswordFile(const std::string& path, std::string& password, std::strin
     return true;
 }
 
+// The command line's choice, else the stored one for this host or all hosts,
+// else the default. A stored value that makes no sense is reported, not
+// taken for "off".
+template <typename Value>
+bool wireChoice(const std::string& given, const ClientSettings& stored, const char* keyword,
+                const std::string& host, std::optional<Value> (*parse)(std::string_view), Value& out,
+                std::string& message) {
+    if (!given.empty()) {
+        out = *parse(given);
+        return true;
+    }
+    std::optional<std::string> text = hostSetting(stored, keyword, host);
+    if (!text)
+        return true;
+    std::optional<Value> value = parse(*text);
+    if (!value) {
+        message = "settings file: " + std::string(keyword) + " cannot be \"" + *text + "\"";
+        return false;
+    }
+    out = *value;
+    return true;
+}
+
 std::string loginName() {
     const char* user = std::getenv("USER");
     if (user != nullptr && user[0] != '\0')
@@ -97,7 +120,7 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
     CLI::App app{"Interactive SSH protocol 1.5 client, with the terminal of the Kestrel1 handheld.\n"
                  "Password: KESTREL_PASSWORD, --password-file, or asked on the terminal.",
                  "kestrel1"};
-    std::string target, user, cipher = "3des", passwordFile;
+    std::string target, user, cipher = "3des", passwordFile, camouflage, obscureTiming;
     int port = 0;
     bool vt52 = false;
     int scrollback = -1;
@@ -113,6 +136,13 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
         ->check(CLI::Range(0.1, MAX_CONNECT_TIMEOUT));
     app.add_flag("--accept-new-host-key", options.acceptNewHostKey,
                  "trust and remember a host key seen for the first time without asking");
+    app.add_option("--password-camouflage", camouflage,
+                   "hide the password's length among ignore messages (ignore, the default), by zero "
+                   "padding (pad), or not (none)")
+        ->check(CLI::IsMember({"ignore", "pad", "none"}));
+    app.add_option("--obscure-keystroke-timing", obscureTiming,
+                   "send typed keys on a fixed 20 ms clock with chaff in between (yes, the default, or no)")
+        ->check(CLI::IsMember({"yes", "no"}));
     app.set_version_flag("--version", "kestrel1 1.00.46");
     try {
         app.parse(argc, argv);
@@ -137,6 +167,11 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
     options.cipher = cipherCode(cipher);
     options.vt52 = vt52 || stored.useVt52;
     options.scrollbackLines = scrollback >= 0 ? uint32_t(scrollback) : stored.scrollbackLines;
+    if (!wireChoice(camouflage, stored, SETTING_PASSWORD_CAMOUFLAGE, options.host, settings::camouflageFromText,
+                    options.camouflage, message) ||
+        !wireChoice(obscureTiming, stored, SETTING_OBSCURE_KEYSTROKE_TIMING, options.host, settings::yesNoFromText,
+                    options.obscureKeystrokeTiming, message))
+        return ParseResult::Error;
     if (!passwordFile.empty()) {
         if (!readPasswordFile(passwordFile, options.password, message))
             return ParseResult::Error;

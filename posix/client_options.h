@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/session_host.h"
 #include "posix/settings_file.h"
 
 namespace kestrel::client {
@@ -37,13 +38,16 @@ struct ClientOptions {
     uint32_t scrollbackLines = 100;
     double connectTimeout = DEFAULT_CONNECT_TIMEOUT;
     bool acceptNewHostKey = false;
+    PasswordCamouflage camouflage = PasswordCamouflage::IgnoreMessages;
+    bool obscureKeystrokeTiming = true;
 };
 
 enum class ParseResult { Run, Exit, Error };
 
 // Fills options from the command line, the environment and the stored
-// settings (which supply the user name, the terminal type and the
-// scroll-back when the command line does not). message is the help text
+// settings (which supply the user name, the terminal type, the scroll-back
+// and the wire-hiding choices, per host or for all, when the command line
+// does not). message is the help text
 // (Exit) or the complaint (Error).
 ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored, ClientOptions& options,
                              std::string& message);

@@ -79,7 +79,7 @@ void SettingsFile::setDword(const std::string& name, uint32_t value) { values_[n
 
 ClientSettings readClientSettings(const SettingsFile& file) {
     ClientSettings settings{{}, file.getString(VALUE_USER_NAME.name), DEFAULT_PORT_TEXT, DEFAULT_USE_VT52,
-                            uint32_t(DEFAULT_SCROLLBACK_LINES)};
+                            uint32_t(DEFAULT_SCROLLBACK_LINES), {}};
     if (std::optional<std::string> port = file.getString(VALUE_SERVER_PORT.name); port && !port->empty())
         settings.portText = *port;
     // Both terminal values or neither, as the handheld reads them.
@@ -89,6 +89,8 @@ ClientSettings readClientSettings(const SettingsFile& file) {
         settings.useVt52 = useVt52FromStored(*type);
         settings.scrollbackLines = uint32_t(clampScrollbackLines(*lines));
     }
+    for (const char* keyword : {SETTING_PASSWORD_CAMOUFLAGE, SETTING_OBSCURE_KEYSTROKE_TIMING})
+        file.collect(keyword, settings.wireHiding);
     uint32_t count = std::min(file.getDword(VALUE_SERVER_COUNT.name).value_or(0), MAX_SERVER_COUNT);
     for (uint32_t i = 0; i < count; ++i) {
         std::optional<std::string> name = file.getString(serverValueName(i));
@@ -96,6 +98,22 @@ ClientSettings readClientSettings(const SettingsFile& file) {
             settings.servers.push_back(*name);
     }
     return settings;
+}
+
+void SettingsFile::collect(const std::string& keyword, std::map<std::string, std::string>& into) const {
+    for (auto it = values_.lower_bound(keyword); it != values_.end() && it->first.compare(0, keyword.size(), keyword) == 0; ++it)
+        if (it->first.size() == keyword.size() || it->first[keyword.size()] == '@')
+            into.insert(*it);
+}
+
+std::optional<std::string> hostSetting(const ClientSettings& settings, const std::string& keyword,
+                                       const std::string& host) {
+    for (const std::string& name : {keyword + "@" + host, keyword}) {
+        auto found = settings.wireHiding.find(name);
+        if (found != settings.wireHiding.end())
+            return found->second;
+    }
+    return std::nullopt;
 }
 
 void rememberConnection(SettingsFile& file, const std::string& server, const std::string& userName,

@@ -23,7 +23,15 @@ struct ClientSettings {
     std::string portText;
     bool useVt52;
     uint32_t scrollbackLines;
+    // "PasswordCamouflage" and "ObscureKeystrokeTiming", each for every host
+    // and as "NAME@HOST" for one: name -> text as stored.
+    std::map<std::string, std::string> wireHiding;
 };
+
+// The stored text of a wire-hiding keyword for this host: its own value,
+// else the one for all hosts.
+std::optional<std::string> hostSetting(const ClientSettings& settings, const std::string& keyword,
+                                       const std::string& host);
 
 class SettingsFile {
 public:
@@ -42,6 +50,8 @@ public:
     void setString(const std::string& name, const std::string& value);
     void setDword(const std::string& name, uint32_t value);
     void erase(const std::string& name) { values_.erase(name); }
+    // Every value named keyword or keyword@anything.
+    void collect(const std::string& keyword, std::map<std::string, std::string>& into) const;
 
     const std::string& path() const { return path_; }
 

@@ -3,9 +3,11 @@
 #include <winsock2.h>
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "engine/keystroke_scheduler.h"
 #include "engine/protocol.h"
 #include "shell/shell_state.h"
 
@@ -15,6 +17,40 @@ namespace {
 
 std::string Queued;
 std::size_t QueuedStart = 0;
+
+struct Keystrokes {
+    explicit Keystrokes(SessionState& state, bool enabled) : session(&state), output(state), scheduler(output, enabled) {}
+    SessionState* session;
+    SessionKeystrokeOutput output;
+    KeystrokeScheduler scheduler;
+};
+std::unique_ptr<Keystrokes> Scheduled;
+
+bool ClockArmed = false;
+
+// Armed once per burst of typing and left alone while it runs: setting it
+// again at each key would restart its period from that key and put the key's
+// own time back on the wire.
+void armKeystrokeClock()
+{
+    bool wanted = Scheduled && Scheduled->scheduler.running() && MainWindow != nullptr;
+    if (wanted && !ClockArmed) {
+        SetTimer(MainWindow, TIMER_KEYSTROKES, KEYSTROKE_TICK_MS, nullptr);
+    } else if (!wanted && ClockArmed && MainWindow != nullptr) {
+        KillTimer(MainWindow, TIMER_KEYSTROKES);
+    }
+    ClockArmed = wanted;
+}
+
+void sendInput(SessionState& session, const std::string& chunk)
+{
+    if (!Scheduled || Scheduled->session != &session) {
+        sendStdinData(session, chunk.c_str());
+        return;
+    }
+    Scheduled->scheduler.type(chunk.data(), chunk.size(), keystrokeClockMs());
+    armKeystrokeClock();
+}
 
 bool sessionTakesInput(SessionState& session)
 {
@@ -75,7 +111,7 @@ void drainInput()
            sessionTakesInput(*CurrentSession) && socketTakesMore()) {
         std::size_t length = std::min(INPUT_CHUNK_BYTES, Queued.size() - QueuedStart);
         std::string chunk = Queued.substr(QueuedStart, length);
-        sendStdinData(*CurrentSession, chunk.c_str());
+        sendInput(*CurrentSession, chunk);
         QueuedStart += length;
         sentThisTurn += length;
     }
@@ -87,6 +123,28 @@ void drainInput()
 }
 
 std::size_t queuedInputBytes() { return Queued.size() - QueuedStart; }
+
+void startKeystrokeTiming(SessionState& session, bool enabled)
+{
+    Scheduled = std::make_unique<Keystrokes>(session, enabled);
+}
+
+void keystrokeTick()
+{
+    if (Scheduled) {
+        Scheduled->scheduler.tick(keystrokeClockMs());
+    }
+    armKeystrokeClock();
+}
+
+void endKeystrokeTiming(SessionEnd end, const SessionHost& host)
+{
+    if (Scheduled) {
+        adviseOnSessionEnd(Scheduled->scheduler, end, keystrokeClockMs(), host);
+    }
+    Scheduled.reset();
+    armKeystrokeClock();
+}
 
 void discardQueuedInput()
 {

@@ -10,6 +10,8 @@
 
 #include <cstddef>
 
+#include "engine/protocol.h"
+
 namespace kestrel {
 
 // One standard-input message: far below the protocol's packet ceiling.
@@ -23,6 +25,8 @@ inline constexpr std::size_t MAX_QUEUED_INPUT = 16 * 1024 * 1024;
 
 inline constexpr UINT_PTR TIMER_INPUT = 67;
 inline constexpr UINT INPUT_RETRY_MS = 20;
+// Ticks the keystroke clock while keys or chaff are scheduled.
+inline constexpr UINT_PTR TIMER_KEYSTROKES = 68;
 
 // Drops the text when not connected; false when it was not queued.
 bool queueInput(const char* bytes, std::size_t length);
@@ -30,5 +34,14 @@ bool queueInput(const char* bytes, std::size_t length);
 void drainInput();
 std::size_t queuedInputBytes();
 void discardQueuedInput();
+
+// Typed keys of this session go out on the keystroke clock (with chaff in
+// between) when enabled; until then, and for other input, at once.
+void startKeystrokeTiming(SessionState& session, bool enabled);
+// TIMER_KEYSTROKES.
+void keystrokeTick();
+// Before the session is released; with the advice line when the server
+// went away right after chaff.
+void endKeystrokeTiming(SessionEnd end, const SessionHost& host);
 
 }  // namespace kestrel

@@ -194,6 +194,8 @@ LRESULT CALLBACK mainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
             repaintTick();
         } else if (wParam == TIMER_INPUT) {
             drainInput();
+        } else if (wParam == TIMER_KEYSTROKES) {
+            keystrokeTick();
         }
         return 0;
     default:

@@ -10,6 +10,7 @@
 #include "engine/status_log.h"
 #include "shell/connect_dialog.h"
 #include "shell/device_services.h"
+#include "shell/input_queue.h"
 #include "shell/resource_ids.h"
 #include "shell/settings_store.h"
 #include "shell/session_commands.h"
@@ -22,6 +23,15 @@ namespace {
 // worker owns it until the user-interface thread accepts the connect result;
 // from then on the user-interface thread does (CurrentRun), and the worker,
 // parked in its last message, touches nothing of it.
+// The handheld's settings live in the registry; the advice lines say so.
+class HandheldSessionHost : public FixedSessionHost {
+public:
+    using FixedSessionHost::FixedSessionHost;
+    std::string settingName(const char* keyword) const override {
+        return std::string("the registry value CE") + keyword;
+    }
+};
+
 struct SessionRun {
     SessionRun(std::string user, std::string password, bool vt52, TerminalGeometry size)
         : sessionHost(std::move(user), password, vt52, size) {
@@ -34,7 +44,8 @@ struct SessionRun {
     uint32_t cipher = CIPHER_CHOICE_3DES;
     // What the session asks of the program, taken when the user pressed OK:
     // a new terminal type applies from the next connection on.
-    FixedSessionHost sessionHost;
+    HandheldSessionHost sessionHost;
+    WireHidingSettings wireHiding;
     SessionState* session = nullptr;
     SessionEnd end = END_CONNECTION_LOST;
 };
@@ -79,10 +90,15 @@ void setMenuState(bool connected) {
         EnableMenuItem(tools, command, MF_BYCOMMAND | (connected ? MF_GRAYED : MF_ENABLED));
 }
 
-// The session and its run go together, once the worker has reported.
-void releaseSession() {
-    if (CurrentSession != nullptr && !destroySession(CurrentSession))
+// The session and its run go together, once the worker has reported. A
+// session the user did not end may get the advice line about chaff.
+void releaseSession(bool lost = false) {
+    if (CurrentSession != nullptr && CurrentSession->workerRunning.load())
         return; // still running: never pulled from under the worker
+    if (CurrentRun != nullptr)
+        endKeystrokeTiming(lost ? CurrentRun->end : END_SERVER_EXIT, CurrentRun->sessionHost);
+    if (CurrentSession != nullptr && !destroySession(CurrentSession))
+        return;
     CurrentSession = nullptr;
     if (CurrentRun != nullptr) {
         Outcome.end = CurrentRun->end;
@@ -121,6 +137,7 @@ LRESULT connectResult(int opened, SessionRun* run) {
     run->session = new SessionState(std::move(run->transport), run->cipher, run->sessionHost);
     CurrentSession = run->session;
     CurrentRun = run;
+    startKeystrokeTiming(*run->session, run->wireHiding.obscureKeystrokeTiming);
     Outcome.sessionRan = true;
     return SESSION_GO;
 }
@@ -179,6 +196,8 @@ void connectCommand() {
     run->host = HostName;
     run->port = portNumber();
     run->cipher = uint32_t(CipherChoice);
+    run->wireHiding = loadWireHidingSettings();
+    run->sessionHost.setPasswordCamouflage(run->wireHiding.camouflage);
     CurrentConnection = run->transport.get();
     logStatus("\nConnecting to host...\n");
     PendingRun = run;
@@ -208,7 +227,7 @@ void handleSessionEnded() {
     if (CurrentConnection != nullptr && CurrentRun != nullptr) {
         CurrentConnection = nullptr;
         setMenuState(false);
-        releaseSession();
+        releaseSession(true);
         if (!ShuttingDown) {
             ++Outcome.lostBoxes;
             MessageBoxW(MainWindow, L"Connection to server lost.", L"Connection Lost", MB_OK);

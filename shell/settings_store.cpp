@@ -144,6 +144,21 @@ bool loadTerminalSettings(bool& useVt52, std::int32_t& scrollbackLines)
     return true;
 }
 
+WireHidingSettings loadWireHidingSettings()
+{
+    SettingsKey key(ACCESS_PLAIN);
+    WireHidingSettings wire;
+    wchar_t text[settings::CAMOUFLAGE_TEXT_LIMIT] = {};
+    if (key.readString(settings::VALUE_PASSWORD_CAMOUFLAGE.name, text, settings::CAMOUFLAGE_TEXT_LIMIT)) {
+        wire.camouflage = settings::camouflageFromText(narrow(text)).value_or(wire.camouflage);
+    }
+    DWORD obscure = 1;
+    if (key.readDword(settings::VALUE_OBSCURE_KEYSTROKE_TIMING.name, obscure)) {
+        wire.obscureKeystrokeTiming = obscure != 0;
+    }
+    return wire;
+}
+
 void saveTerminalSettings(std::uint32_t terminalType, std::int32_t scrollbackLines)
 {
     SettingsKey key(ACCESS_PLAIN);

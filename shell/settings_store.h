@@ -28,6 +28,14 @@ void saveTerminalSettings(std::uint32_t terminalType, std::int32_t scrollbackLin
 bool loadFontSettings(FontSettings& font);
 bool saveFontSettings(const FontSettings& font);
 
+struct WireHidingSettings {
+    PasswordCamouflage camouflage = settings::DEFAULT_PASSWORD_CAMOUFLAGE;
+    bool obscureKeystrokeTiming = settings::DEFAULT_OBSCURE_KEYSTROKE_TIMING;
+};
+// Read at every connect. Missing or unknown values keep the defaults, which
+// hide what they can; a user turns one off for a server that cannot take it.
+WireHidingSettings loadWireHidingSettings();
+
 // Adds the stored server names to a combo box; the number added.
 int loadServerList(HWND comboBox);
 // Adds the combo box's edit text as an entry when new, then stores every

@@ -26,4 +26,6 @@ class Config:
     # Most output bytes per data packet in a pty session; 0 leaves it to the
     # default chunk. Real servers send at most 512 there.
     pty_packet_data: int = 0
+    # A log line per received packet: type, length field, time.
+    log_packets: bool = False
     faults: Faults = dataclasses.field(default_factory=Faults)

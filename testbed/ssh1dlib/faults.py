@@ -15,6 +15,8 @@ FAULTS = {
     "disconnect-after-user-long": ("LEN", "the same with a reason of LEN (default 600) bytes"),
     "no-password": (None, "accept the user name without asking for a password"),
     "refuse-password": (None, "answer every password with FAILURE"),
+    "refuse-padded-password": (None, "compare the password with the zero bytes a client pads it with"),
+    "disconnect-on-ignore": (None, "disconnect when the client sends an IGNORE message"),
     "refuse-pty": (None, "answer the pty request with FAILURE (the shell then runs on pipes)"),
     "bad-crc": ("N", "corrupt the check field of packet N (default 2)"),
     "long-length": ("N", "announce packet N (default 2) 16 bytes longer than it is"),

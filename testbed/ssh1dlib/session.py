@@ -48,6 +48,7 @@ class Session:
         self.keys = keys
         self.log = lambda text: log("[%d] %s" % (number, text))
         self.transport = Transport(sock, config.faults, self.log)
+        self.transport.log_packets = config.log_packets
         self.sock = sock
         self.child = None
         self.pty = None
@@ -197,7 +198,9 @@ class Session:
             msg_type, reader = self.transport.read_packet()
             if msg_type == wire.CMSG_AUTH_PASSWORD:
                 # Clients may pad the password with zero bytes to hide its length.
-                password = reader.string(MAX_PASSWORD).split(b"\x00", 1)[0]
+                password = reader.string(MAX_PASSWORD)
+                if "refuse-padded-password" not in self.faults:
+                    password = password.split(b"\x00", 1)[0]
                 if self._password_ok(user, password):
                     self.log("password accepted")
                     self.transport.send_packet(wire.SMSG_SUCCESS)

@@ -39,6 +39,9 @@ class Transport:
         self.packets_ignored = 0
         self.bytes_sent = 0
         self.closed = False
+        # Log every received packet's type and length field (what an
+        # eavesdropper sees of it), IGNORE and DEBUG included.
+        self.log_packets = False
         # First ciphertext block of the last encrypted packet sent: what an
         # eavesdropper would copy into a later packet.
         self._seen_block = None
@@ -91,6 +94,10 @@ class Transport:
             if wire.crc32(body[:-4]) != check:
                 raise ProtocolError("packet check value does not match")
             msg_type = body[padding]
+            if self.log_packets:
+                self.log("received type %d length %d at %.3f" % (msg_type, length, time.monotonic()))
+            if msg_type == wire.MSG_IGNORE and self.faults is not None and "disconnect-on-ignore" in self.faults:
+                raise ProtocolError("ignore messages are not supported")
             if msg_type in (wire.MSG_IGNORE, wire.MSG_DEBUG):
                 self.packets_ignored += 1
                 continue

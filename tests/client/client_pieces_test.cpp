@@ -71,6 +71,51 @@ TEST(ClientTarget, HostNamesLongerThanDnsAllowsAreRefused) {
     EXPECT_FALSE(splitTarget(std::string(MAX_HOST_NAME + 1, 'h'), user, host, port));
 }
 
+// The command line wins, then the host's own stored value, then the one for
+// all hosts, then the default; a stored value that means nothing is an error.
+TEST(ClientOptionsTest, WireHidingChoicesPerHostAndFromTheCommandLine) {
+    SettingsFile file(testing::TempDir() + "kestrel1_wire_" + std::to_string(getpid()));
+    file.setString("PasswordCamouflage", "pad");
+    file.setString("PasswordCamouflage@oldrouter", "none");
+    file.setString("ObscureKeystrokeTiming@oldrouter", "no");
+    file.setString("PasswordCamouflageX", "none"); // another name, not a host form
+    struct Case {
+        std::vector<std::string> args;
+        ParseResult result;
+        PasswordCamouflage camouflage;
+        bool obscure;
+    } cases[] = {
+        {{"newbox"}, ParseResult::Run, PasswordCamouflage::ZeroPadding, true},
+        {{"oldrouter"}, ParseResult::Run, PasswordCamouflage::None, false},
+        {{"--password-camouflage", "ignore", "--obscure-keystroke-timing", "yes", "oldrouter"}, ParseResult::Run,
+         PasswordCamouflage::IgnoreMessages, true},
+        {{"--password-camouflage", "sometimes", "newbox"}, ParseResult::Error, {}, {}},
+        {{"--obscure-keystroke-timing", "off", "newbox"}, ParseResult::Error, {}, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"kestrel1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        ClientOptions options;
+        std::string message;
+        ASSERT_EQ(parseCommandLine(int(argv.size()), argv.data(), readClientSettings(file), options, message), c.result)
+            << args.back() << message;
+        if (c.result != ParseResult::Run)
+            continue;
+        EXPECT_EQ(options.camouflage, c.camouflage) << args.back();
+        EXPECT_EQ(options.obscureKeystrokeTiming, c.obscure) << args.back();
+    }
+    file.setString("ObscureKeystrokeTiming", "perhaps");
+    char name[] = "kestrel1", host[] = "newbox";
+    char* argv[] = {name, host};
+    ClientOptions options;
+    std::string message;
+    EXPECT_EQ(parseCommandLine(2, argv, readClientSettings(file), options, message), ParseResult::Error);
+    EXPECT_NE(message.find("ObscureKeystrokeTiming"), std::string::npos) << message;
+}
+
 void setKey(RsaPublicKey& key, uint32_t bits, unsigned long exponent, const char* modulus) {
     key.bits = bits;
     mpz_set_ui(key.exponent, exponent);

@@ -184,7 +184,8 @@ class Kestrel1Test(unittest.TestCase):
         pane = self.pane("--scrollback", "200")
         pane.wait_shell()
         pane.type("seq 1000 1150")
-        pane.wait_for("1150")
+        pane.wait_for("1150")  # the echo of the command line
+        pane.wait_prompt()     # the output, which the Enter after it started
         pane.keys("S-PPage")
         shown = pane.wait_for("scroll-back -23")
         self.assertIn("1105", shown)

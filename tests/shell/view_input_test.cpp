@@ -52,6 +52,7 @@ public:
         std::lock_guard<std::mutex> hold(lock_);
         return received_;
     }
+    SessionState& state() { return state_; }
     bool waitFor(std::size_t bytes) { return pumpUntil([&] { return received().size() >= bytes; }, 60000); }
     int messages_ = 0;
 
@@ -125,6 +126,25 @@ TEST_F(ShellTest, KeysArrowsAndAnswersReachTheHostOnlyWhileConnected)
     expected += "vt100";
     ASSERT_TRUE(session.waitFor(expected.size()));
     EXPECT_EQ(session.received(), expected);
+}
+
+// With the keystroke clock on, a key waits for the window's tick timer; a
+// paste still goes out at once, after it.
+TEST_F(ShellTest, TypedKeysGoOutOnTheKeystrokeClock)
+{
+    startShell();
+    RecordingSession session(true);
+    startKeystrokeTiming(session.state(), true);
+    SendMessageW(MainWindow, WM_CHAR, 'q', 0);
+    EXPECT_EQ(session.received(), "");
+    ASSERT_TRUE(session.waitFor(1));
+    SendMessageW(MainWindow, WM_CHAR, 'r', 0);
+    putOnClipboard(L"pasted at once");
+    SendMessageW(MainWindow, WM_COMMAND, IDM_PASTE, 0);
+    ASSERT_TRUE(session.waitFor(16));
+    EXPECT_EQ(session.received(), "qrpasted at once");
+    FixedSessionHost host("user", "password", false, {24, 80, 0, 0});
+    endKeystrokeTiming(END_SERVER_EXIT, host);
 }
 
 TEST_F(ShellTest, InputBeyondTheQueueLimitIsRefusedWhole)

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "engine/settings_schema.h"
+
 namespace kestrel::cli {
 
 const char* const USAGE = R"(usage: kestrel1-cli --host HOST --user USER [options]
@@ -22,6 +24,9 @@ Runs one protocol 1.5 terminal session without a window.
   --timeout SECONDS      give up after this long (default 30)
   --screen               print the final screen instead of the raw output
                          (when built with the terminal core)
+  --password-camouflage ignore|pad|none
+                         hide the password's length among ignore messages
+                         (default), by zero padding, or not at all
   --no-insertion-check   skip the check for spliced ciphertext blocks; only
                          for measuring its cost, never for real use
 
@@ -43,6 +48,8 @@ bool ownOption(const std::string& arg, const char* value, Options& options) {
         options.columns = uint32_t(n);
     else if (arg == "--rows" && number(value, 1, 1024, n))
         options.rows = uint32_t(n);
+    else if (arg == "--password-camouflage" && settings::camouflageFromText(value))
+        options.camouflage = *settings::camouflageFromText(value);
     else
         return false;
     return true;

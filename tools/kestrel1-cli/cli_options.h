@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/session_host.h"
 #include "tools/common/tool_options.h"
 
 namespace kestrel::cli {
@@ -22,6 +23,7 @@ struct Options : tools::CommonOptions {
     uint32_t rows = 24;
     bool screen = false;
     bool insertionCheck = true;
+    PasswordCamouflage camouflage = PasswordCamouflage::IgnoreMessages;
 };
 
 // false (with a message in error) for a bad command line.

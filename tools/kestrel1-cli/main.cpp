@@ -230,6 +230,7 @@ int run(Options& options) {
 
     FixedSessionHost host(options.user, options.password, options.vt52,
                           {options.rows, options.columns, options.columns * 8, options.rows * 16});
+    host.setPasswordCamouflage(options.camouflage);
     wipeString(options.password);
     auto* state = new SessionState(std::move(transport), options.cipher, host);
     output.setSession(state);

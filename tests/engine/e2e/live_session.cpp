@@ -5,8 +5,10 @@
 
 namespace kestrel::test {
 
-LiveSession::LiveSession(uint16_t port, uint32_t cipher, const std::string& password, bool vt52)
+LiveSession::LiveSession(uint16_t port, uint32_t cipher, const std::string& password, bool vt52,
+                         PasswordCamouflage camouflage)
     : host("tester", password, vt52, {24, 80, 640, 384}) {
+    host.setPasswordCamouflage(camouflage);
     socketLayerStart();
     auto transport = std::make_unique<Transport>();
     if (transport->stream().open("127.0.0.1", port) != 1)

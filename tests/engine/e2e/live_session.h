@@ -17,7 +17,8 @@ constexpr double STEP_SECONDS = 20;
 
 class LiveSession {
 public:
-    LiveSession(uint16_t port, uint32_t cipher, const std::string& password, bool vt52 = false);
+    LiveSession(uint16_t port, uint32_t cipher, const std::string& password, bool vt52 = false,
+                PasswordCamouflage camouflage = PasswordCamouflage::IgnoreMessages);
     ~LiveSession();
 
     bool waitForShell(double seconds);
