@@ -8,6 +8,7 @@
 namespace kestrel::cli {
 
 using tools::EXIT_CONNECT_FAILED;
+using tools::EXIT_HOST_KEY_REFUSED;
 using tools::EXIT_LOGIN_REFUSED;
 using tools::EXIT_PROTOCOL_FAILED;
 using tools::EXIT_SESSION_ENDED;
@@ -22,6 +23,9 @@ struct Options : tools::CommonOptions {
     uint32_t rows = 24;
     bool screen = false;
     bool insertionCheck = true;
+    bool raw = false;              // server output byte for byte even to a terminal
+    bool acceptNewHostKey = false;
+    std::string knownHosts;        // empty: the interactive client's file
 };
 
 // false (with a message in error) for a bad command line.
