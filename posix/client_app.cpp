@@ -401,6 +401,10 @@ int Client::exitCode(SessionEnd end, std::string& reason) const {
                  " of " + host_->knownHosts().path() + " to accept the new key";
         return EXIT_HOST_KEY_REFUSED;
     }
+    if (host_->decision() == HostKeyDecision::Unreadable) {
+        reason = "the host key of " + where + " cannot be checked: " + host_->problem();
+        return EXIT_HOST_KEY_REFUSED;
+    }
     if (host_->decision() == HostKeyDecision::Refused) {
         reason = "the host key of " + where + " was not accepted";
         return EXIT_HOST_KEY_REFUSED;

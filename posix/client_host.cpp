@@ -2,6 +2,7 @@
 
 #include "crypto/secure_zero.h"
 #include "engine/secret_text.h"
+#include "engine/printable_text.h"
 #include "engine/status_log.h"
 #include "posix/settings_file.h"
 
@@ -74,14 +75,15 @@ std::string ClientHost::settingName(const char* keyword) const {
 std::string ClientHost::password() const {
     if (havePassword_)
         return FixedSessionHost::password();
-    std::optional<std::string> typed = prompter_.ask(user_ + "@" + host_ + "'s password: ", false);
+    std::optional<std::string> typed = prompter_.ask(printable(user_ + "@" + host_) + "'s password: ", false);
     // Moved, not copied: the engine wipes the one copy it gets.
     return typed ? std::move(*typed) : std::string();
 }
 
 bool ClientHost::askToTrust(const RsaPublicKey& key) {
-    std::string about = "The host key of " + host_ + " port " + std::to_string(port_) + " is not known.\r\n" +
-                        "Key: " + std::to_string(key.bits) + " bits, " + hostKeyFingerprint(key) + "\r\n";
+    std::string about = "The host key of " + printable(host_) + " port " + std::to_string(port_) +
+                        " is not known.\r\n" + "Key: " + std::to_string(modulusBits(key)) + " bits, " +
+                        hostKeyFingerprint(key) + "\r\n";
     if (!acceptNew_) {
         std::optional<std::string> reply = prompter_.ask(about + "Trust it and remember it (yes/no)? ", true);
         if (!reply || (*reply != "yes" && *reply != "y")) {
@@ -92,9 +94,9 @@ bool ClientHost::askToTrust(const RsaPublicKey& key) {
         logStatus(about);
     }
     if (known_.add(host_, port_, key))
-        logStatus("Host key remembered in " + known_.path() + "\r\n");
+        logStatus("Host key remembered in " + printable(known_.path()) + "\r\n");
     else
-        logStatus("Warning - could not write " + known_.path() + "\r\n");
+        logStatus("Warning - could not write " + printable(known_.path()) + "; the key is trusted this once\r\n");
     return true;
 }
 
@@ -104,12 +106,19 @@ bool ClientHost::acceptHostKey(const RsaPublicKey& key) {
         return true;
     if (check.match == HostKeyMatch::Unknown)
         return askToTrust(key);
+    if (check.match == HostKeyMatch::Unreadable) {
+        decision_ = HostKeyDecision::Unreadable;
+        problem_ = check.problem;
+        logStatus("ERROR - the known host keys cannot be checked: " + printable(check.problem) + "\r\n");
+        return false;
+    }
     decision_ = HostKeyDecision::Changed;
     changedLine_ = check.line;
-    logStatus("WARNING - THE HOST KEY OF " + host_ + " PORT " + std::to_string(port_) + " HAS CHANGED!\r\n" +
-              "Someone may be listening in, or the server's key was replaced.\r\n" +
-              "New key: " + std::to_string(key.bits) + " bits, " + hostKeyFingerprint(key) + "\r\n" +
-              "Remove line " + std::to_string(check.line) + " of " + known_.path() + " to accept it.\r\n");
+    logStatus("WARNING - THE HOST KEY OF " + printable(host_) + " PORT " + std::to_string(port_) +
+              " HAS CHANGED!\r\n" + "Someone may be listening in, or the server's key was replaced.\r\n" +
+              "New key: " + std::to_string(modulusBits(key)) + " bits, " + hostKeyFingerprint(key) + "\r\n" +
+              "Remove line " + std::to_string(check.line) + " of " + printable(known_.path()) +
+              " to accept it.\r\n");
     return false;
 }
 

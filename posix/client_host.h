@@ -12,7 +12,7 @@
 
 #include "engine/session_host.h"
 #include "posix/client_options.h"
-#include "posix/known_hosts.h"
+#include "engine/known_hosts.h"
 
 namespace kestrel::client {
 
@@ -46,7 +46,7 @@ private:
     bool haveAnswer_ = false;
 };
 
-enum class HostKeyDecision { None, Refused, Changed };
+enum class HostKeyDecision { None, Refused, Changed, Unreadable };
 
 class ClientHost : public FixedSessionHost {
 public:
@@ -58,6 +58,7 @@ public:
 
     HostKeyDecision decision() const { return decision_; }
     std::size_t changedLine() const { return changedLine_; }
+    const std::string& problem() const { return problem_; }
     const KnownHosts& knownHosts() const { return known_; }
 
 private:
@@ -72,6 +73,7 @@ private:
     KnownHosts known_;
     HostKeyDecision decision_ = HostKeyDecision::None;
     std::size_t changedLine_ = 0;
+    std::string problem_;
 };
 
 } // namespace kestrel::client

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/printable_text.h"
 #include "posix/client_app.h"
 #include "posix/client_options.h"
 #include "posix/settings_file.h"
@@ -28,6 +29,6 @@ int main(int argc, char** argv) {
     std::string reason;
     int code = runClient(options, reason);
     if (!reason.empty())
-        std::fprintf(stderr, "kestrel1: %s\n", reason.c_str());
+        std::fprintf(stderr, "kestrel1: %s\n", kestrel::printable(reason).c_str()); // names from the settings or the command line
     return code;
 }

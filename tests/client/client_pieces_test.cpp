@@ -9,7 +9,6 @@
 #include "terminal/terminal_parser.h"
 #include "posix/client_options.h"
 #include "posix/key_input.h"
-#include "posix/known_hosts.h"
 #include "posix/screen_painter.h"
 #include "posix/settings_file.h"
 
@@ -114,39 +113,6 @@ TEST(ClientOptionsTest, WireHidingChoicesPerHostAndFromTheCommandLine) {
     std::string message;
     EXPECT_EQ(parseCommandLine(2, argv, readClientSettings(file), options, message), ParseResult::Error);
     EXPECT_NE(message.find("ObscureKeystrokeTiming"), std::string::npos) << message;
-}
-
-void setKey(RsaPublicKey& key, uint32_t bits, unsigned long exponent, const char* modulus) {
-    key.bits = bits;
-    mpz_set_ui(key.exponent, exponent);
-    mpz_set_str(key.modulus, modulus, 10);
-}
-
-TEST(ClientKnownHosts, FirstSeenMatchingChangedAndDamagedFiles) {
-    std::string path = testing::TempDir() + "kestrel1_known_" + std::to_string(getpid());
-    std::remove(path.c_str());
-    KnownHosts known(path);
-    RsaPublicKey key, other;
-    setKey(key, 1024, 65537, "123456789012345678901234567890");
-    setKey(other, 1024, 65537, "123456789012345678901234567891");
-    EXPECT_EQ(HostKeyMatch::Unknown, known.check("h", 22, key).match);
-    ASSERT_TRUE(known.add("h", 22, key));
-    EXPECT_EQ(HostKeyMatch::Matches, known.check("h", 22, key).match);
-    EXPECT_EQ(HostKeyMatch::Unknown, known.check("h", 2222, key).match); // per port
-    HostKeyCheck changed = known.check("h", 22, other);
-    EXPECT_EQ(HostKeyMatch::Changed, changed.match);
-    EXPECT_EQ(1u, changed.line);
-    { // a line longer than any key is not read at all
-        std::FILE* file = std::fopen(path.c_str(), "w");
-        std::fprintf(file, "[h]:22 1024 65537 123456789012345678901234567891%s\n",
-                     std::string(KNOWN_HOSTS_LINE_LIMIT, ' ').c_str());
-        std::fclose(file);
-    }
-    EXPECT_EQ(HostKeyMatch::Unknown, known.check("h", 22, other).match);
-    ASSERT_EQ(0, truncate(path.c_str(), off_t(KNOWN_HOSTS_FILE_LIMIT) + 1));
-    EXPECT_FALSE(known.add("h", 22, key)); // never replaces a file it cannot read
-    EXPECT_EQ(off_t(KNOWN_HOSTS_FILE_LIMIT) + 1, [&] { struct stat s; stat(path.c_str(), &s); return s.st_size; }());
-    std::remove(path.c_str());
 }
 
 std::string decode(KeyDecoder& keys, std::initializer_list<const char*> pieces, bool flush = false) {

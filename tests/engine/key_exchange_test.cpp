@@ -53,6 +53,7 @@ class KeyExchangeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         folder = test::scratchFolder("kex");
+        host.trustAnyHostKey();
         pool = std::make_unique<RandomPool>();
         poolInit(*pool, (folder + "/ssh_seedfile").c_str());
         state = std::make_unique<SessionState>(std::make_unique<Transport>(pair.client), CIPHER_BLOWFISH,
@@ -287,6 +288,20 @@ TEST_F(KeyExchangeTest, UnusableHostKeysEndTheExchangeWithAStatusLine) {
     message.setReadLimit(message.length() + 2);
     EXPECT_FALSE(completeKeyExchange(*state, message, *serverKey));
     EXPECT_TRUE(status.contains("ERROR - Cannot read server public key\n"));
+}
+
+TEST_F(KeyExchangeTest, AHostThatDoesNotTrustTheKeyEndsTheExchangeBeforeAnythingIsSent) {
+    FixedSessionHost wary{"user", "secret", false, {24, 80, 640, 480}};
+    // Unconnected: anything the exchange tried to send would fail it.
+    SessionState waryState(std::make_unique<Transport>(), CIPHER_BLOWFISH, wary);
+    PacketBuffer message;
+    publicKeyMessage(message, small, large);
+    auto serverKey = readServerKey(waryState, message);
+    ASSERT_TRUE(serverKey);
+    EXPECT_FALSE(completeKeyExchange(waryState, message, *serverKey));
+    EXPECT_TRUE(status.contains("ERROR - Host key not accepted\n"));
+    EXPECT_FALSE(status.contains("Computing session id"));
+    EXPECT_FALSE(waryState.cipherTransport);
 }
 
 TEST_F(KeyExchangeTest, AbsurdServerKeySizesAreRefused) {

@@ -74,6 +74,7 @@ class ProtocolTest : public ::testing::Test {
 protected:
     void SetUp() override {
         folder = test::scratchFolder("protocol");
+        host.trustAnyHostKey();
         state = new SessionState(std::make_unique<Transport>(pair.client), CIPHER_NONE, host);
         state->seedFileName = folder + "/seed";
     }

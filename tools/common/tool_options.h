@@ -16,6 +16,8 @@ constexpr int EXIT_CONNECT_FAILED = 3;
 constexpr int EXIT_LOGIN_REFUSED = 4;
 constexpr int EXIT_PROTOCOL_FAILED = 5;
 constexpr int EXIT_TIMED_OUT = 6;
+// The interactive client's code for the same end.
+constexpr int EXIT_HOST_KEY_REFUSED = 253;
 
 // A password file is one line; anything longer is not a password file.
 constexpr std::size_t PASSWORD_FILE_LIMIT = 4096;

@@ -27,11 +27,18 @@ Runs one protocol 1.5 terminal session without a window.
   --password-camouflage ignore|pad|none
                          hide the password's length among ignore messages
                          (default), by zero padding, or not at all
+  --raw                  write the server's output byte for byte even to a
+                         terminal (otherwise controls that could drive it
+                         are shown as escapes; pipes and files get every byte)
+  --known-hosts FILE     host keys trusted so far (default: the one kestrel1
+                         keeps, $XDG_STATE_HOME/kestrel1/known_hosts)
+  --accept-new-host-key  trust and remember a host key seen for the first
+                         time (a changed key is always refused)
   --no-insertion-check   skip the check for spliced ciphertext blocks; only
                          for measuring its cost, never for real use
 
 exit status: 0 session ran and ended, 2 usage, 3 connect failed,
-4 login refused, 5 protocol failure, 6 timed out
+4 login refused, 5 protocol failure, 6 timed out, 253 host key refused
 )";
 
 namespace {
@@ -50,6 +57,8 @@ bool ownOption(const std::string& arg, const char* value, Options& options) {
         options.rows = uint32_t(n);
     else if (arg == "--password-camouflage" && settings::camouflageFromText(value))
         options.camouflage = *settings::camouflageFromText(value);
+    else if (arg == "--known-hosts" && value[0] != '\0')
+        options.knownHosts = value;
     else
         return false;
     return true;
@@ -64,8 +73,10 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
             (arg == "--vt52" ? options.vt52 : options.screen) = true;
             continue;
         }
-        if (arg == "--no-insertion-check") {
-            options.insertionCheck = false;
+        if (arg == "--no-insertion-check" || arg == "--raw" || arg == "--accept-new-host-key") {
+            (arg == "--raw" ? options.raw : arg == "--accept-new-host-key" ? options.acceptNewHostKey
+                                                                             : options.insertionCheck) =
+                arg != "--no-insertion-check";
             continue;
         }
         if (arg == "--help") {

@@ -9,6 +9,7 @@
 namespace kestrel::cli {
 
 using tools::EXIT_CONNECT_FAILED;
+using tools::EXIT_HOST_KEY_REFUSED;
 using tools::EXIT_LOGIN_REFUSED;
 using tools::EXIT_PROTOCOL_FAILED;
 using tools::EXIT_SESSION_ENDED;
@@ -24,6 +25,9 @@ struct Options : tools::CommonOptions {
     bool screen = false;
     bool insertionCheck = true;
     PasswordCamouflage camouflage = PasswordCamouflage::IgnoreMessages;
+    bool raw = false;              // server output byte for byte even to a terminal
+    bool acceptNewHostKey = false;
+    std::string knownHosts;        // empty: the interactive client's file
 };
 
 // false (with a message in error) for a bad command line.

@@ -8,10 +8,13 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
+#include "engine/printable_text.h"
 #include "engine/protocol.h"
 #include "engine/secret_text.h"
 #include "engine/status_log.h"
+#include "tools/kestrel1-cli/cli_host.h"
 #include "tools/kestrel1-cli/cli_options.h"
 
 #ifdef KESTREL_CLI_WITH_TERMINAL
@@ -38,7 +41,8 @@ class Output : public StatusSink
 #endif
 {
 public:
-    explicit Output(bool screen) : screen_(screen) {
+    // escape: show controls as text (raw output to a terminal).
+    Output(bool screen, bool escape) : screen_(screen), escape_(escape) {
 #ifdef KESTREL_CLI_WITH_TERMINAL
         parser_.attach(buffer_);
 #endif
@@ -68,6 +72,10 @@ public:
 #ifdef KESTREL_CLI_WITH_TERMINAL
             parser_.feedBytes(text, length);
 #endif
+        } else if (escape_) {
+            shown_.clear();
+            filter_.feed(text, length, shown_);
+            std::fwrite(shown_.data(), 1, shown_.size(), stdout);
         } else {
             std::fwrite(text, 1, length, stdout);
         }
@@ -79,6 +87,15 @@ public:
             scan();
         else if (seen_.size() > 2 * WAIT_WINDOW)
             seen_.erase(0, seen_.size() - WAIT_WINDOW);
+    }
+
+    // After the worker ended: a byte held back as the start of a control.
+    void finishShown() {
+        if (!escape_)
+            return;
+        shown_.clear();
+        filter_.finish(shown_);
+        std::fwrite(shown_.data(), 1, shown_.size(), stdout);
     }
 
     // Once no wait is left in the script the output need not be kept.
@@ -135,6 +152,10 @@ private:
     }
 
     bool screen_;
+    bool escape_;
+    // Only the feeding thread (the worker) uses these.
+    PrintableText filter_;
+    std::string shown_;
     std::atomic<SessionState*> session_{nullptr};
     std::mutex lock_;
     std::condition_variable changed_;
@@ -212,7 +233,7 @@ int run(Options& options) {
     // Written out whenever the session waits for the server (Output::flush).
     static char outputBuffer[OUTPUT_BUFFER_SIZE];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
-    Output output(options.screen);
+    Output output(options.screen, !options.screen && !options.raw && isatty(STDOUT_FILENO) == 1);
 #ifdef KESTREL_CLI_WITH_TERMINAL
     output.sizeScreen(options.columns, options.rows);
 #endif
@@ -228,8 +249,11 @@ int run(Options& options) {
     }
     logStatus("Connected to host.\n");
 
-    FixedSessionHost host(options.user, options.password, options.vt52,
-                          {options.rows, options.columns, options.columns * 8, options.rows * 16});
+    CliHost host(options.user, options.password, options.vt52,
+                 {options.rows, options.columns, options.columns * 8, options.rows * 16}, options.host,
+                 options.port,
+                 KnownHosts(options.knownHosts.empty() ? KnownHosts::defaultPath() : options.knownHosts),
+                 options.acceptNewHostKey);
     host.setPasswordCamouflage(options.camouflage);
     wipeString(options.password);
     auto* state = new SessionState(std::move(transport), options.cipher, host);
@@ -250,6 +274,7 @@ int run(Options& options) {
     if (timedOut)
         interruptSession(*state);
     worker.join();
+    output.finishShown();
     output.setSession(nullptr);
     destroySession(state);
     bindStatusSink(nullptr);
@@ -265,7 +290,7 @@ int run(Options& options) {
         std::fputs("kestrel1-cli: timed out\n", stderr);
         return EXIT_TIMED_OUT;
     }
-    return exitCodeFor(end);
+    return host.refusedHostKey() ? EXIT_HOST_KEY_REFUSED : exitCodeFor(end);
 }
 
 } // namespace
@@ -276,7 +301,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!kestrel::cli::parseOptions(argc, argv, options, error)) {
         if (!error.empty())
-            std::fprintf(stderr, "kestrel1-cli: %s\n", error.c_str());
+            std::fprintf(stderr, "kestrel1-cli: %s\n", kestrel::printable(error).c_str());
         std::fputs(kestrel::cli::USAGE, error.empty() ? stdout : stderr);
         return error.empty() ? 0 : kestrel::cli::EXIT_USAGE;
     }

@@ -32,8 +32,16 @@ CliRun runCli(const std::string& arguments, const std::string& password) {
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(bytes.begin(), bytes.end())};
 }
 
+// Each run has a known_hosts of its own (runCli's folder): the server's key
+// is new to it every time.
 std::string target(const Ssh1dProcess& server) {
-    return "--host 127.0.0.1 --port " + std::to_string(server.port()) + " --user tester";
+    return "--host 127.0.0.1 --port " + std::to_string(server.port()) + " --user tester --accept-new-host-key";
+}
+
+std::string keyRun(const Ssh1dProcess& server, const std::string& knownHosts, bool acceptNew) {
+    return "--host 127.0.0.1 --port " + std::to_string(server.port()) + " --user tester --known-hosts '" +
+           knownHosts + "'" + (acceptNew ? " --accept-new-host-key" : "") +
+           " --send 'echo key-$((6*7))\\n' --wait-for key-42 --send 'exit\\n' --timeout 20";
 }
 
 TEST(CliTest, ScriptedSessionEndsWithStatusZero) {
@@ -90,6 +98,75 @@ TEST(CliTest, OutputShowsAsItArrivesAndWaitsMatchAcrossPackets) {
     pclose(out);
     std::filesystem::remove_all(folder);
     EXPECT_TRUE(running) << output;
+}
+
+TEST(CliTest, HostKeysNewKnownAndChanged) {
+    std::string folder = test::scratchFolder("cli-keys");
+    std::string known = folder + "/known_hosts";
+    {
+        Ssh1dProcess server;
+        CliRun unknown = runCli(keyRun(server, known, false), test::SSH1D_PASSWORD);
+        EXPECT_EQ(unknown.status, 253) << unknown.output;
+        EXPECT_NE(unknown.output.find("is not known: 1024 bits, MD5:"), std::string::npos) << unknown.output;
+        EXPECT_NE(unknown.output.find("Give --accept-new-host-key"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(known));
+
+        CliRun first = runCli(keyRun(server, known, true), test::SSH1D_PASSWORD);
+        EXPECT_EQ(first.status, 0) << first.output;
+        EXPECT_NE(first.output.find("trusted: 1024 bits"), std::string::npos) << first.output;
+        std::vector<uint8_t> file = test::readFile(known);
+        EXPECT_EQ(std::string(file.begin(), file.begin() + 11), "[127.0.0.1]");
+
+        CliRun again = runCli(keyRun(server, known, false), test::SSH1D_PASSWORD);
+        EXPECT_EQ(again.status, 0) << again.output;
+        EXPECT_NE(again.output.find("known: 1024 bits"), std::string::npos) << again.output;
+    }
+    // The same address and port, another host key: a server that is not the one trusted.
+    std::string otherState = folder + "/other-server";
+    Ssh1dProcess impostor({"--state-dir", otherState});
+    std::string knownForImpostor = folder + "/known_impostor";
+    std::vector<uint8_t> trusted = test::readFile(known);
+    std::string line(trusted.begin(), trusted.end());
+    line.replace(line.find(':') + 1, line.find(' ') - line.find(':') - 1, std::to_string(impostor.port()));
+    std::ofstream(knownForImpostor) << "# kept\n" << line;
+    for (bool acceptNew : {false, true}) {
+        CliRun changed = runCli(keyRun(impostor, knownForImpostor, acceptNew), test::SSH1D_PASSWORD);
+        EXPECT_EQ(changed.status, 253) << changed.output;
+        EXPECT_NE(changed.output.find("HAS CHANGED"), std::string::npos) << changed.output;
+        EXPECT_NE(changed.output.find("Remove line 2 of " + knownForImpostor), std::string::npos) << changed.output;
+    }
+    EXPECT_EQ(impostor.log().find("user '"), std::string::npos) << impostor.log(); // nothing sent
+    std::ofstream(knownForImpostor) << "[127.0.0.1]:" << impostor.port() << " 1024 65537 12x\n";
+    CliRun damaged = runCli(keyRun(impostor, knownForImpostor, true), test::SSH1D_PASSWORD);
+    EXPECT_EQ(damaged.status, 253) << damaged.output;
+    EXPECT_NE(damaged.output.find("line 1 cannot be read"), std::string::npos) << damaged.output;
+    std::filesystem::remove_all(folder);
+}
+
+// On a terminal, a title change and a clipboard write from the server are
+// shown as text unless --raw asks for every byte; a pipe gets every byte.
+TEST(CliTest, ControlsReachingARealTerminalAreShownAsEscapes) {
+    Ssh1dProcess server;
+    std::string folder = test::scratchFolder("cli-tty");
+    std::string send = " --send 'printf \"<\\\\033]0;title\\\\007>\\\\n\"; exit\\n' --timeout 20";
+    auto underTerminal = [&](const std::string& extra) {
+        std::string out = folder + "/typescript";
+        std::string run = folder + "/run.sh";
+        std::ofstream(run) << "KESTREL_PASSWORD='" << test::SSH1D_PASSWORD << "' XDG_STATE_HOME='" << folder
+                           << "' " << KESTREL_CLI << " " << target(server) << extra << send << "\n";
+        std::string command = "script -qec 'sh " + run + "' '" + out + "' >/dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        std::vector<uint8_t> bytes = test::readFile(out);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    std::string shown = underTerminal("");
+    EXPECT_NE(shown.find("<\\x1b]0;title\\x07>"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("\x1b]0;"), std::string::npos) << shown;
+    std::string raw = underTerminal(" --raw");
+    EXPECT_NE(raw.find("<\x1b]0;title\x07>"), std::string::npos) << raw;
+    CliRun piped = runCli(target(server) + send, test::SSH1D_PASSWORD);
+    EXPECT_NE(piped.output.find("<\x1b]0;title\x07>"), std::string::npos) << piped.output;
+    std::filesystem::remove_all(folder);
 }
 
 TEST(CliTest, ConnectFailureAndBadUsage) {

@@ -52,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     });
     kestrel::FixedSessionHost host("fuzz", "pass", size > 0 && (data[size - 1] & 1) != 0,
                                    {24, 80, 640, 384});
+    host.trustAnyHostKey();
     auto* state = new kestrel::SessionState(std::make_unique<kestrel::Transport>(ends[0]),
                                             kestrel::CIPHER_NONE, host);
     state->seedFileName = seedPath();
