@@ -59,10 +59,11 @@ inline constexpr std::int32_t FONT_WEIGHT_BOLD = 700;
 inline constexpr char DEFAULT_USER_NAME[] = "username";
 inline constexpr char DEFAULT_PORT_TEXT[] = "22";
 
-// Read limits. A face name is read into 30 bytes, so 14 characters and the
-// terminator; a longer stored name fails the whole font read (the terminal
-// then uses the default font) rather than being cut to a different face.
-inline constexpr std::size_t FONT_FACE_CAPACITY = 15;
+// Read limits. A face name is kept with room for the platform's own face
+// names (31 characters and the terminator); a longer stored name fails the
+// whole font read (the terminal then uses the default font) rather than
+// being cut to a different face.
+inline constexpr std::size_t FONT_FACE_CAPACITY = 32;
 // Server names are read with room for 160 bytes (79 characters shown).
 inline constexpr std::size_t SERVER_NAME_CAPACITY = 80;
 inline constexpr std::size_t SERVER_NAME_LIMIT = 79;

@@ -6,6 +6,7 @@
 #include "shell/input_queue.h"
 #include "shell/resource_ids.h"
 #include "shell/session_commands.h"
+#include "shell/session_flow.h"
 #include "shell/shell_state.h"
 #include "shell/terminal_view.h"
 
@@ -17,8 +18,14 @@ namespace {
 // frame being fitted, the user resizing) keep the grid.
 bool FirstSizeDone = false;
 
+// A session copies the choice when it starts; a command arriving while one
+// runs (greyed items still take a sent command) would only move the check
+// mark away from the cipher in force.
 void setCipherChoice(int choice, UINT checked)
 {
+    if (sessionActive()) {
+        return;
+    }
     CipherChoice = choice;
     HMENU tools = MenuBar != nullptr ? reinterpret_cast<HMENU>(SendMessageW(MenuBar, MSG_MENU_BAR_GET_SUB_MENU, 0,
                                                                             IDB_MENU_TOOLS))

@@ -71,6 +71,15 @@ HMENU menuBarSubMenu(UINT buttonId) {
     return reinterpret_cast<HMENU>(SendMessageW(MenuBar, MSG_MENU_BAR_GET_SUB_MENU, 0, buttonId));
 }
 
+// The cipher is copied into the run at the Connect dialog's OK, so from
+// then on the items stay greyed: the check mark always shows the cipher in
+// force.
+void enableCipherItems(bool enabled) {
+    if (HMENU tools = menuBarSubMenu(IDB_MENU_TOOLS))
+        for (UINT command : {IDM_CIPHER_3DES, IDM_CIPHER_BLOWFISH, IDM_CIPHER_NONE})
+            EnableMenuItem(tools, command, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
+
 void setMenuState(bool connected) {
     HMENU first = menuBarSubMenu(IDB_MENU_CONNECT);
     if (first == nullptr)
@@ -83,11 +92,7 @@ void setMenuState(bool connected) {
     item.fType = MFT_STRING;
     item.dwTypeData = connected ? disconnectText : connectText;
     SetMenuItemInfoW(first, IDM_CONNECT, FALSE, &item);
-    HMENU tools = menuBarSubMenu(IDB_MENU_TOOLS);
-    if (tools == nullptr)
-        return;
-    for (UINT command : {IDM_CIPHER_3DES, IDM_CIPHER_BLOWFISH, IDM_CIPHER_NONE})
-        EnableMenuItem(tools, command, MF_BYCOMMAND | (connected ? MF_GRAYED : MF_ENABLED));
+    enableCipherItems(!connected);
 }
 
 // The session and its run go together, once the worker has reported. A
@@ -201,6 +206,7 @@ void connectCommand() {
     CurrentConnection = run->transport.get();
     logStatus("\nConnecting to host...\n");
     PendingRun = run;
+    enableCipherItems(false);
     try {
         std::thread(sessionThreadMain, run, relayWindow()).detach();
     } catch (const std::system_error&) {
@@ -210,6 +216,8 @@ void connectCommand() {
 }
 
 void disconnectCommand() {
+    if (PendingRun != nullptr && !ShuttingDown)
+        logStatus("Connection attempt abandoned.\n");
     setMenuState(false);
     CurrentConnection = nullptr;
     PendingRun = nullptr; // its worker releases it when the connect returns
@@ -237,11 +245,16 @@ void handleSessionEnded() {
     releaseSession();
 }
 
+// A re-layout while the connect runs must reach the pseudo-terminal request
+// that follows it: the pending run's host is read by its worker only after
+// the connect result, and its geometry is locked.
 void reportWindowSize() {
-    if (CurrentRun == nullptr || CurrentSession == nullptr)
+    SessionRun* run = CurrentRun != nullptr ? CurrentRun : PendingRun;
+    if (run == nullptr)
         return;
-    CurrentRun->sessionHost.setGeometry(currentGeometry());
-    sendWindowSize(*CurrentSession);
+    run->sessionHost.setGeometry(currentGeometry());
+    if (CurrentSession != nullptr)
+        sendWindowSize(*CurrentSession);
 }
 
 const SessionOutcome& sessionOutcome() { return Outcome; }

@@ -166,6 +166,9 @@ void saveTerminalSettings(std::uint32_t terminalType, std::int32_t scrollbackLin
     key.writeDword(settings::VALUE_SCROLLBACK_LINES.name, static_cast<DWORD>(scrollbackLines));
 }
 
+// Every face the platform lists fits, so a chosen face always comes back.
+static_assert(settings::FONT_FACE_CAPACITY == LF_FACESIZE);
+
 bool loadFontSettings(FontSettings& font)
 {
     SettingsKey key(ACCESS_ALL);

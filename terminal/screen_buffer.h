@@ -89,7 +89,9 @@ public:
     void getAttributes(std::uint32_t& flags, std::uint32_t& background) const;
     void setAttributes(std::uint32_t flags, std::uint32_t background);
     void eraseRange(std::int32_t row1, std::int32_t column1, std::int32_t row2, std::int32_t column2);
-    void deleteCells(std::int32_t row1, std::int32_t column1, std::int32_t row2, std::int32_t column2);
+    // As many deletions of the range as `times` says, at the cost of one.
+    void deleteCells(std::int32_t row1, std::int32_t column1, std::int32_t row2, std::int32_t column2,
+                     std::int32_t times = 1);
     void insertLine(std::int32_t at);
     void reverseIndex();
     void setScrollRegion(std::int32_t top, std::int32_t bottom);
@@ -155,6 +157,7 @@ private:
     void slideStorage();
     void moveCells(std::size_t to, std::size_t from, std::size_t count);
     void clearCells(std::size_t from, std::size_t count);
+    void deleteFront(std::size_t at, std::size_t span, std::size_t width, std::int32_t times);
     void clearLines(std::int32_t line, std::int32_t count);
     bool allocate(std::size_t capacityCells, std::size_t keepCells);
 

@@ -233,9 +233,14 @@ void ScreenBuffer::eraseRange(std::int32_t row1, std::int32_t column1, std::int3
     notify(MSG_REPAINT_PENDING, 0, 0);
 }
 
-void ScreenBuffer::deleteCells(std::int32_t row1, std::int32_t column1, std::int32_t row2, std::int32_t column2)
+// `times` deletions of the same range in one pass: every deletion resolves
+// the same positions and sends the same invalidation, so k of them remove k
+// range widths from the front of what the first one moves, and one
+// invalidation stands for all.
+void ScreenBuffer::deleteCells(std::int32_t row1, std::int32_t column1, std::int32_t row2, std::int32_t column2,
+                               std::int32_t times)
 {
-    if (!hasStorage()) {
+    if (!hasStorage() || times < 1) {
         return;
     }
     std::int32_t line1 = resolveRow(row1);
@@ -246,26 +251,36 @@ void ScreenBuffer::deleteCells(std::int32_t row1, std::int32_t column1, std::int
         std::size_t to = cellIndex(line1, col1);
         std::size_t from = cellIndex(line2, col2);
         if (from > to) {
-            moveCells(to, from, cellCount_ - from);
-            clearCells(cellCount_ - (from - to), from - to);
+            deleteFront(to, cellCount_ - to, from - to, times);
         }
         invalidate(line1, col1, screenBottom_, col2);
         return;
     }
     std::int32_t last = std::min(col2, columns_);
     if (col1 <= last) {
+        // The cells after the range move up to the first empty one; later
+        // deletions find the moved run ending where the first left it.
         const std::uint8_t* row = charAt(cellIndex(line1, 1));
         std::int32_t end = last + 1;  // first empty cell after the range, or columns + 1
         while (end <= columns_ && row[end - 1] != 0) {
             ++end;
         }
-        std::int32_t moved = end - (last + 1);
-        if (moved > 0) {
-            moveCells(cellIndex(line1, col1), cellIndex(line1, last + 1), static_cast<std::size_t>(moved));
-        }
-        clearCells(cellIndex(line1, col1 + moved), static_cast<std::size_t>(end - (col1 + moved)));
+        deleteFront(cellIndex(line1, col1), static_cast<std::size_t>(end - col1),
+                    static_cast<std::size_t>(last + 1 - col1), times);
     }
     invalidate(line1, col1, line1, col2 + 1);
+}
+
+// Removes `times` runs of `width` cells from the front of the `span` cells at
+// `at`, filling the end of the span with empty cells.
+void ScreenBuffer::deleteFront(std::size_t at, std::size_t span, std::size_t width, std::int32_t times)
+{
+    std::size_t shift = width * static_cast<std::size_t>(times);
+    if (shift / width != static_cast<std::size_t>(times) || shift > span) {
+        shift = span;
+    }
+    moveCells(at, at + shift, span - shift);
+    clearCells(at + span - shift, shift);
 }
 
 void ScreenBuffer::insertLine(std::int32_t at)

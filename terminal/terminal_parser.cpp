@@ -274,22 +274,8 @@ std::size_t TerminalParser::interpretSequence(std::size_t at)
         }
         break;
     case 'L': screen_->insertLine(POS_CURSOR); break;
-    case 'M': {
-        // Past this many deletions every line from the cursor down is empty;
-        // further ones change nothing, so they are not carried out.
-        std::int32_t repeat = std::min(once, screen_->lineCount() + 1);
-        for (std::int32_t i = 0; i < repeat; ++i) {
-            screen_->deleteCells(POS_CURSOR, POS_START, POS_CURSOR, POS_END);
-        }
-        break;
-    }
-    case 'P': {
-        std::int32_t repeat = std::min(once, screen_->columns() + 1);
-        for (std::int32_t i = 0; i < repeat; ++i) {
-            screen_->deleteCells(POS_CURSOR, POS_CURSOR, POS_CURSOR, POS_CURSOR);
-        }
-        break;
-    }
+    case 'M': screen_->deleteCells(POS_CURSOR, POS_START, POS_CURSOR, POS_END, once); break;
+    case 'P': screen_->deleteCells(POS_CURSOR, POS_CURSOR, POS_CURSOR, POS_CURSOR, once); break;
     case 'g':
         if (count == 0) {
             screen_->clearTabStops(POS_CURSOR);

@@ -110,6 +110,21 @@ void editorUpdate(std::string& out, Random& random, unsigned n)
     out += buffer;
 }
 
+// A host that fills the screen once and then asks for the largest repeat
+// counts it can: line and character deletions whose counts dwarf the storage.
+void hostileUpdate(std::string& out, Random& random, unsigned n)
+{
+    static const char* const PIECES[] = {"\x1b[999M", "\x1b[999P", "\x1b[2147483647M", "\x1b[12;1H\x1b[999M",
+                                         "\x1b[999M", "\x1b[5;9H\x1b[999P", "\x1b[H\x1b[999M"};
+    if (n == 0) {
+        for (int row = 1; row <= 24; ++row) {
+            appendWords(out, random, out.size() + 79);
+            out += "\r\n";
+        }
+    }
+    out += PIECES[random.below(sizeof PIECES / sizeof PIECES[0])];
+}
+
 }  // namespace
 
 const char* streamName(StreamKind kind)
@@ -118,6 +133,7 @@ const char* streamName(StreamKind kind)
     case StreamKind::Log: return "log";
     case StreamKind::Listing: return "listing";
     case StreamKind::Editor: return "editor";
+    case StreamKind::Hostile: return "hostile";
     }
     return "?";
 }
@@ -132,6 +148,7 @@ std::string makeStream(StreamKind kind, std::size_t bytes)
         case StreamKind::Log: logLine(out, random, n); break;
         case StreamKind::Listing: listingLine(out, random, n); break;
         case StreamKind::Editor: editorUpdate(out, random, n); break;
+        case StreamKind::Hostile: hostileUpdate(out, random, n); break;
         }
     }
     return out;

@@ -15,7 +15,7 @@ namespace {
 
 bool parseKind(const char* name, StreamKind& kind)
 {
-    for (StreamKind k : {StreamKind::Log, StreamKind::Listing, StreamKind::Editor}) {
+    for (StreamKind k : {StreamKind::Log, StreamKind::Listing, StreamKind::Editor, StreamKind::Hostile}) {
         if (std::strcmp(name, streamName(k)) == 0) {
             kind = k;
             return true;
@@ -30,17 +30,17 @@ int main(int argc, char** argv)
 {
     StreamKind kind{};
     if (argc == 3 && std::strcmp(argv[1], "--dump") == 0 && parseKind(argv[2], kind)) {
-        std::string bytes = makeStream(kind, 4u << 20);
+        std::string bytes = makeStream(kind, kind == StreamKind::Hostile ? HOSTILE_STREAM_BYTES : 4u << 20);
         std::fwrite(bytes.data(), 1, bytes.size(), stdout);
         return 0;
     }
     if (argc != 5 || !parseKind(argv[1], kind)) {
-        std::fputs("usage: terminal_feed log|listing|editor kestrel|libvterm SCROLLBACK REPEAT\n"
-                   "       terminal_feed --dump log|listing|editor\n",
+        std::fputs("usage: terminal_feed log|listing|editor|hostile kestrel|libvterm SCROLLBACK REPEAT\n"
+                   "       terminal_feed --dump log|listing|editor|hostile\n",
                    stderr);
         return 2;
     }
-    std::string bytes = makeStream(kind, 4u << 20);
+    std::string bytes = makeStream(kind, kind == StreamKind::Hostile ? HOSTILE_STREAM_BYTES : 4u << 20);
     bool kestrel = std::strcmp(argv[2], "kestrel") == 0;
     auto feeder = kestrel ? makeKestrelFeeder(std::atoi(argv[3])) : makeVtermFeeder(std::atoi(argv[3]));
     int repeat = std::atoi(argv[4]);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "shell/dialog_ids.h"
 #include "shell/resource_ids.h"
 
 namespace kestrel::test {
@@ -136,6 +137,72 @@ TEST_F(ShellTest, EnterEndsTheModelessSettingsDialogsWithOk)
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Orrin Software\\Kestrel1", 0, KEY_READ, &key), ERROR_SUCCESS);
     EXPECT_EQ(RegQueryValueExW(key, L"CEChannelFontName", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
     RegCloseKey(key);
+}
+
+std::wstring selectedEntry(HWND dialog, int box)
+{
+    HWND control = GetDlgItem(dialog, box);
+    LRESULT index = SendMessageW(control, CB_GETCURSEL, 0, 0);
+    wchar_t text[LF_FACESIZE + 1] = {};
+    if (index == CB_ERR || SendMessageW(control, CB_GETLBTEXTLEN, WPARAM(index), 0) > LF_FACESIZE)
+        return L"<none>";
+    SendMessageW(control, CB_GETLBTEXT, WPARAM(index), reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+bool selectEntry(HWND dialog, int box, const wchar_t* text)
+{
+    HWND control = GetDlgItem(dialog, box);
+    LRESULT index = SendMessageW(control, CB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(text));
+    return index != CB_ERR && SendMessageW(control, CB_SETCURSEL, WPARAM(index), 0) == index;
+}
+
+// The face the terminal font asked for, and the one the mapper gave.
+std::pair<std::wstring, std::wstring> terminalFontFaces()
+{
+    LOGFONTW asked = {};
+    GetObjectW(TerminalFont, sizeof asked, &asked);
+    wchar_t given[LF_FACESIZE] = {};
+    HDC dc = GetDC(MainWindow);
+    HGDIOBJ previous = SelectObject(dc, TerminalFont);
+    GetTextFaceW(dc, LF_FACESIZE, given);
+    SelectObject(dc, previous);
+    ReleaseDC(MainWindow, dc);
+    return {asked.lfFaceName, given};
+}
+
+// A face of 15 characters (the one this platform maps "Terminal" to) is made
+// and stored under its full name, and the program's next start restores it
+// with its size and style.
+TEST_F(ShellTest, FontFaceOf15CharactersSurvivesARestart)
+{
+    const std::wstring face = L"Liberation Mono";
+    startShell();
+    SendMessageW(MainWindow, WM_COMMAND, IDM_FONTS, 0);
+    HWND dialog = FindWindowW(nullptr, L"Font");
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(selectEntry(dialog, IDC_FONT_FACE, face.c_str()));
+    ASSERT_TRUE(selectEntry(dialog, IDC_FONT_SIZE, L"10"));
+    ASSERT_TRUE(selectEntry(dialog, IDC_FONT_STYLE, L"Bold"));
+    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+    pumpFor(20);
+    EXPECT_EQ(terminalFontFaces(), std::pair(face, face));
+
+    DestroyWindow(MainWindow);
+    pumpFor(20);
+    startShell();
+    EXPECT_EQ(terminalFontFaces(), std::pair(face, face));
+    LOGFONTW made = {};
+    GetObjectW(TerminalFont, sizeof made, &made);
+    EXPECT_EQ(made.lfHeight, -13);
+    EXPECT_EQ(made.lfWeight, 700);
+    SendMessageW(MainWindow, WM_COMMAND, IDM_FONTS, 0);
+    dialog = FindWindowW(nullptr, L"Font");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(selectedEntry(dialog, IDC_FONT_FACE), face);
+    EXPECT_EQ(selectedEntry(dialog, IDC_FONT_SIZE), L"10");
+    EXPECT_EQ(selectedEntry(dialog, IDC_FONT_STYLE), L"Bold");
+    SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
 }
 
 TEST_F(ShellTest, MenuBarFailureShowsTheBoxAndKeepsGoing)

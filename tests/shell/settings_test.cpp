@@ -92,22 +92,29 @@ TEST_F(SettingsTest, TerminalSettingsNeedBothValuesAndAreClamped)
     EXPECT_STREQ(keyClass, L"REG_SZ");
 }
 
-TEST_F(SettingsTest, FontFaceOf15CharactersRestoresNothing)
+// Face names up to the platform's 31 characters come back whole with their
+// size and weight; a longer stored name restores nothing.
+TEST_F(SettingsTest, FontFacesUpTo31CharactersRestoreWhole)
 {
-    FontSettings font;
-    lstrcpynW(font.face, L"Liberation Mono", 15);  // cut to 14 characters
-    font.height = -13;
-    font.weight = 700;
-    ASSERT_TRUE(saveFontSettings(font));
-    EXPECT_EQ(storedString(L"CEChannelFontName"), L"Liberation Mon");
-    EXPECT_EQ(storedDword(L"CEChannelFontSize"), -13);
-    EXPECT_EQ(storedDword(L"CEChannelFontWeight"), 700);
-    FontSettings read;
-    ASSERT_TRUE(loadFontSettings(read));
-    EXPECT_STREQ(read.face, L"Liberation Mon");
-    EXPECT_EQ(read.height, -13);
-
-    writeString(L"CEChannelFontName", L"Liberation Mono");
+    const std::wstring longest(31, L'W');
+    for (const std::wstring& face : {std::wstring(L"Courier"), std::wstring(L"Liberation Mon"),
+                                     std::wstring(L"Liberation Mono"), std::wstring(L"DejaVu Sans Mono"), longest}) {
+        SCOPED_TRACE(std::string(face.begin(), face.end()));
+        FontSettings font;
+        lstrcpynW(font.face, face.c_str(), settings::FONT_FACE_CAPACITY);
+        font.height = -13;
+        font.weight = 700;
+        ASSERT_TRUE(saveFontSettings(font));
+        EXPECT_EQ(storedString(L"CEChannelFontName"), face);
+        EXPECT_EQ(storedDword(L"CEChannelFontSize"), -13);
+        EXPECT_EQ(storedDword(L"CEChannelFontWeight"), 700);
+        FontSettings read;
+        ASSERT_TRUE(loadFontSettings(read));
+        EXPECT_EQ(std::wstring(read.face), face);
+        EXPECT_EQ(read.height, -13);
+        EXPECT_EQ(read.weight, 700);
+    }
+    writeString(L"CEChannelFontName", longest + L"W");
     FontSettings untouched;
     EXPECT_FALSE(loadFontSettings(untouched));
     EXPECT_STREQ(untouched.face, L"");

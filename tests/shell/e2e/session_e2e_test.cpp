@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "shell/device_services.h"
@@ -68,6 +69,77 @@ int dialogCount(const wchar_t* caption) {
     return count;
 }
 
+bool cipherChecked(UINT item) { return (GetMenuState(subMenu(IDB_MENU_TOOLS), item, MF_BYCOMMAND) & MF_CHECKED) != 0; }
+
+// A listener on loopback whose one-place accept queue is taken by a client
+// of its own: the program's connect to it waits (the system drops its SYNs)
+// until release() empties the queue and relays the connection to ssh1d.
+class HeldListener {
+public:
+    HeldListener() {
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof address;
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 0);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        filler_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    ~HeldListener() {
+        closesocket(listener_);
+        closesocket(filler_);
+        if (relay_.joinable())
+            relay_.join();
+    }
+    std::wstring port() const { return std::to_wstring(port_); }
+
+    void release(uint16_t target) {
+        relay_ = std::thread([this, target] {
+            closesocket(accept(listener_, nullptr, nullptr)); // the filler's place
+            SOCKET client = accept(listener_, nullptr, nullptr);
+            SOCKET server = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            sockaddr_in address = {};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(target);
+            if (client != INVALID_SOCKET &&
+                connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+                pipe(client, server);
+            closesocket(client);
+            closesocket(server);
+        });
+    }
+
+private:
+    static void pipe(SOCKET a, SOCKET b) {
+        char buffer[4096];
+        for (;;) {
+            fd_set ready;
+            FD_ZERO(&ready);
+            FD_SET(a, &ready);
+            FD_SET(b, &ready);
+            if (select(0, &ready, nullptr, nullptr, nullptr) <= 0)
+                return;
+            for (auto [from, to] : {std::pair{a, b}, std::pair{b, a}}) {
+                if (!FD_ISSET(from, &ready))
+                    continue;
+                int got = recv(from, buffer, sizeof buffer, 0);
+                if (got <= 0 || send(to, buffer, got, 0) != got)
+                    return;
+            }
+        }
+    }
+
+    SOCKET listener_ = INVALID_SOCKET;
+    SOCKET filler_ = INVALID_SOCKET;
+    uint16_t port_ = 0;
+    std::thread relay_;
+};
+
 class SessionE2e : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -85,6 +157,13 @@ protected:
         return fields;
     }
     bool connectToShell() { return driver.connect(server()) && driver.waitForShell(); }
+    // The Connect dialog answered, and the connect itself still running.
+    bool connectHeld(const HeldListener& held) {
+        if (!driver.connect(server(held.port())))
+            return false;
+        driver.idle(300);
+        return sessionActive() && CurrentSession == nullptr;
+    }
     bool onScreen(const std::string& line) { return driver.screenDump().find("|" + line + "|") != std::string::npos; }
 
     Driver driver{TEST_TIMEOUT_SECONDS};
@@ -285,6 +364,41 @@ TEST_F(SessionE2e, TerminalTypeChangesKeysAtOnceAndTheNameNextTime) {
     ASSERT_TRUE(connectToShell());
     driver.type("echo \"[$TERM]\"; exit\n");
     EXPECT_TRUE(driver.waitFor("[vt100]"));
+}
+
+// What the user chooses while the connect runs is what the session gets:
+// the cipher shown is the one used, and the grid laid out anew is the size
+// the pseudo-terminal request carries.
+TEST_F(SessionE2e, ChoicesDuringAConnectAreTheSessionsChoices) {
+    HeldListener held;
+    driver.command(IDM_CIPHER_BLOWFISH);
+    ASSERT_TRUE(connectHeld(held));
+    EXPECT_FALSE(cipherItemsEnabled());
+    driver.command(IDM_CIPHER_NONE);
+    EXPECT_TRUE(cipherChecked(IDM_CIPHER_BLOWFISH));
+    EXPECT_FALSE(cipherChecked(IDM_CIPHER_NONE));
+    int rows = terminalScreen().rows();
+    ASSERT_TRUE(driver.chooseFont(L"16"));
+    ASSERT_NE(terminalScreen().rows(), rows);
+    std::string size = std::to_string(terminalScreen().rows()) + " " + std::to_string(terminalScreen().columns());
+    held.release(uint16_t(std::stoi(ssh1dPort())));
+    ASSERT_TRUE(driver.waitForShell());
+    EXPECT_TRUE(driver.waitFor("Cipher 'BLOWFISH' selected."));
+    driver.type("stty size\n");
+    EXPECT_TRUE(driver.waitFor("\n" + size + "\r\n"));
+    driver.type("exit\n");
+    EXPECT_TRUE(driver.waitForSessionEnd());
+}
+
+TEST_F(SessionE2e, FirstItemDuringAConnectGivesItUpWithAStatusLine) {
+    HeldListener held;
+    ASSERT_TRUE(connectHeld(held));
+    driver.command(IDM_CONNECT);
+    EXPECT_TRUE(driver.waitFor("Connection attempt abandoned.\n"));
+    EXPECT_FALSE(sessionActive());
+    EXPECT_EQ(connectItemText(), L"Connect");
+    EXPECT_TRUE(cipherItemsEnabled());
+    EXPECT_TRUE(driver.boxes().empty());
 }
 
 } // namespace
