@@ -30,6 +30,8 @@ public:
     // (worker thread). The handheld trusts every key; a desktop client may
     // keep known keys and refuse a changed one.
     virtual bool acceptHostKey(const RsaPublicKey&) { return true; }
+    // The zlib level to ask the server for after the login, 0 for none.
+    virtual int compressionLevel() const { return 0; }
 };
 
 // A host whose values are set up front and may change during the session
@@ -47,6 +49,8 @@ public:
         std::lock_guard<std::mutex> hold(lock_);
         return size_;
     }
+    int compressionLevel() const override { return compressionLevel_; }
+    void setCompressionLevel(int level) { compressionLevel_ = level; }
     void setGeometry(TerminalGeometry size) {
         std::lock_guard<std::mutex> hold(lock_);
         size_ = size;
@@ -56,6 +60,7 @@ private:
     std::string user_;
     std::string password_;
     bool vt52_;
+    int compressionLevel_ = 0;
     mutable std::mutex lock_;
     TerminalGeometry size_;
 };

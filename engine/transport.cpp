@@ -111,7 +111,8 @@ int CipherTransport::decryptFrame(PacketBuffer& buffer) {
         detector_.attacked(packetBody(buffer), packetBodySize(buffer)))
         return READ_INSERTION_ATTACK;
     decrypt(buffer);
-    return finishFrame(buffer);
+    int type = finishFrame(buffer);
+    return type >= 0 && compression_ ? compression_->decompress(buffer) : type;
 }
 
 int CipherTransport::readPacket(PacketBuffer& buffer) {
@@ -137,6 +138,8 @@ int CipherTransport::readKeyConfirmation(PacketBuffer& buffer) {
 }
 
 int CipherTransport::writePacket(PacketBuffer& buffer) {
+    if (compression_ && !compression_->compress(buffer))
+        return -1;
     frame(buffer);
     encrypt(buffer);
     return stream().sendBytes(buffer.start(), buffer.length()) ? 0 : -1;
