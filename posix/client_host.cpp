@@ -55,7 +55,10 @@ void Prompter::abort() {
 ClientHost::ClientHost(const ClientOptions& options, TerminalGeometry size, Prompter& prompter, KnownHosts known)
     : FixedSessionHost(options.user, options.password, options.vt52, size), host_(options.host),
       port_(options.port), user_(options.user), havePassword_(options.havePassword),
-      acceptNew_(options.acceptNewHostKey), prompter_(prompter), known_(std::move(known)) {}
+      acceptNew_(options.acceptNewHostKey), prompter_(prompter), known_(std::move(known)) {
+    if (options.compression)
+        setCompressionLevel(options.compressionLevel);
+}
 
 std::string ClientHost::password() const {
     if (havePassword_)

@@ -2,7 +2,9 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "engine/compression.h"
 #include "posix/settings_file.h"
 
 namespace kestrel::client {
@@ -26,6 +28,10 @@ constexpr std::size_t PASSWORD_FILE_LIMIT = 4096;
 // The server takes passwords up to this length.
 constexpr std::size_t MAX_PASSWORD = 1024;
 
+// StrictHostKeyChecking. "no" means AcceptNew here: a changed key is never
+// taken silently. Ask without a terminal refuses.
+enum class HostKeyChecking { Ask, Yes, AcceptNew };
+
 struct ClientOptions {
     std::string host;
     uint16_t port = 22;
@@ -37,6 +43,16 @@ struct ClientOptions {
     uint32_t scrollbackLines = 100;
     double connectTimeout = DEFAULT_CONNECT_TIMEOUT;
     bool acceptNewHostKey = false;
+    // -C, -F, -o and what ~/.ssh/config says (see applySshConfig).
+    bool compression = false;
+    int compressionLevel = COMPRESSION_LEVEL_DEFAULT;
+    bool tcpKeepAlive = true;
+    HostKeyChecking hostKeyChecking = HostKeyChecking::Ask;
+    std::string knownHostsFile; // empty: the default
+    std::string requestTty;     // yes, no, force, auto; empty when not set
+    std::string obscureKeystrokeTiming;
+    std::vector<std::string> identityFiles, localForwards, remoteForwards;
+    std::vector<std::string> warnings; // for stderr before the session starts
 };
 
 enum class ParseResult { Run, Exit, Error };
