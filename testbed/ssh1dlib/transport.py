@@ -59,8 +59,10 @@ class Transport:
             self._inflate = zlib.decompressobj()
 
     def _expand(self, data):
-        plain = self._inflate.decompress(data, wire.MAX_PACKET_LENGTH)
-        if self._inflate.unconsumed_tail:
+        # One byte past the limit tells "too large" from "exactly the limit":
+        # zlib may hold output back once the room is full.
+        plain = self._inflate.decompress(data, wire.MAX_PACKET_LENGTH + 1)
+        if len(plain) > wire.MAX_PACKET_LENGTH:
             raise ProtocolError("compressed packet expands beyond %d bytes" % wire.MAX_PACKET_LENGTH)
         if not plain:
             raise ProtocolError("compressed packet holds no message")
