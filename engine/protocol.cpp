@@ -17,6 +17,10 @@ constexpr const char* TEXT_INSERTION_ATTACK =
     "ERROR - Corrupted packet (insertion attack) detected\n";
 constexpr const char* TEXT_MALFORMED = "ERROR - Malformed packet received\n";
 constexpr const char* TEXT_SERVER_RESPONSE = "Server response: ";
+constexpr const char* TEXT_DECOMPRESSION_FAILED = "ERROR - Corrupt compressed packet received\n";
+constexpr const char* TEXT_DECOMPRESSION_OVERSIZED =
+    "ERROR - Compressed packet expands beyond 262144 bytes\n";
+static_assert(DECOMPRESSED_PACKET_LIMIT == 262144, "the error text names the limit");
 
 // Marks the worker's run so the record is never freed under it.
 struct RunningMark {
@@ -56,6 +60,10 @@ void writeWindowSize(CipherTransport& transport, const TerminalGeometry& size) {
 bool reportBadRead(int type) {
     if (type == READ_INSERTION_ATTACK)
         logStatus(TEXT_INSERTION_ATTACK);
+    else if (type == READ_DECOMPRESSION_FAILED)
+        logStatus(TEXT_DECOMPRESSION_FAILED);
+    else if (type == READ_DECOMPRESSION_OVERSIZED)
+        logStatus(TEXT_DECOMPRESSION_OVERSIZED);
     else if (type == READ_CORRUPT)
         logStatus(TEXT_CANNOT_DECRYPT);
     else
@@ -64,6 +72,8 @@ bool reportBadRead(int type) {
 }
 
 SessionEnd badReadEnd(int type) {
+    if (type == READ_DECOMPRESSION_FAILED || type == READ_DECOMPRESSION_OVERSIZED)
+        return END_DECOMPRESSION;
     return type == READ_INSERTION_ATTACK ? END_INSERTION_ATTACK : END_CANNOT_DECRYPT;
 }
 
@@ -190,6 +200,34 @@ SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
     return END_SERVER_EXIT;
 }
 
+// Compression starts in both directions right after the server's success;
+// a server that refuses (or cannot) leaves the session as it was.
+SessionEnd requestCompression(SessionState& state, PacketBuffer& buffer) {
+    int level = state.host.compressionLevel();
+    if (level == 0)
+        return END_SERVER_EXIT;
+    buffer.beginPacket(MSG_CMSG_REQUEST_COMPRESSION);
+    buffer.putUint32(uint32_t(level));
+    sendPacket(state, *state.cipherTransport, buffer);
+    int reply = state.cipherTransport->readPacket(buffer);
+    if (reportBadRead(reply))
+        return badReadEnd(reply);
+    if (reply != MSG_SMSG_SUCCESS) {
+        logStatus("Warning - Server refused compression\n");
+        return END_SERVER_EXIT;
+    }
+    auto compression = std::make_unique<PacketCompression>(level);
+    if (!compression->ready()) {
+        // Too late to go back: the server compresses from here on.
+        logStatus(TEXT_DECOMPRESSION_FAILED);
+        return END_DECOMPRESSION;
+    }
+    std::lock_guard<std::mutex> hold(state.sendLock);
+    state.cipherTransport->startCompression(std::move(compression));
+    logStatus("Compression enabled\n");
+    return END_SERVER_EXIT;
+}
+
 // A refused pty is only a warning; a reply that fails its check is not a
 // refusal but a broken stream, and ends the session.
 SessionEnd requestTerminal(SessionState& state, PacketBuffer& buffer) {
@@ -261,6 +299,9 @@ SessionEnd runSteps(SessionState& state, PacketBuffer& buffer) {
     if (end != END_SERVER_EXIT)
         return end;
     end = authenticate(state, buffer);
+    if (end != END_SERVER_EXIT)
+        return end;
+    end = requestCompression(state, buffer);
     if (end != END_SERVER_EXIT)
         return end;
     end = requestTerminal(state, buffer);

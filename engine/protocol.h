@@ -21,6 +21,7 @@ enum SessionEnd {
     END_LOGIN_REFUSED,      // disconnect after the user name or password refused
     END_MALFORMED,          // a message too short for its fields
     END_INSERTION_ATTACK,   // a packet spliced by the CRC-32 compensation attack
+    END_DECOMPRESSION,      // a compressed packet that does not inflate, or inflates too far
 };
 
 // Runs the session to its end. Returns how it ended (the status lines have

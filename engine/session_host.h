@@ -52,6 +52,8 @@ public:
     // How the user reaches the setting called keyword (one of SETTING_...),
     // as a status line names it.
     virtual std::string settingName(const char* keyword) const { return keyword; }
+    // The zlib level to ask the server for after the login, 0 for none.
+    virtual int compressionLevel() const { return 0; }
 };
 
 // A host whose values are set up front and may change during the session
@@ -75,6 +77,8 @@ public:
         std::lock_guard<std::mutex> hold(lock_);
         return size_;
     }
+    int compressionLevel() const override { return compressionLevel_; }
+    void setCompressionLevel(int level) { compressionLevel_ = level; }
     void setGeometry(TerminalGeometry size) {
         std::lock_guard<std::mutex> hold(lock_);
         size_ = size;
@@ -87,6 +91,7 @@ private:
     std::string password_;
     bool vt52_;
     PasswordCamouflage camouflage_ = PasswordCamouflage::IgnoreMessages;
+    int compressionLevel_ = 0;
     mutable std::mutex lock_;
     TerminalGeometry size_;
     bool trustAnyHostKey_ = false;

@@ -148,7 +148,8 @@ int CipherTransport::decryptFrame(PacketBuffer& buffer) {
         detector_.attacked(packetBody(buffer), packetBodySize(buffer)))
         return READ_INSERTION_ATTACK;
     decrypt(buffer);
-    return finishFrame(buffer);
+    int type = finishFrame(buffer);
+    return type >= 0 && compression_ ? compression_->decompress(buffer) : type;
 }
 
 int CipherTransport::readPacket(PacketBuffer& buffer) {
@@ -174,6 +175,8 @@ int CipherTransport::readKeyConfirmation(PacketBuffer& buffer) {
 }
 
 int CipherTransport::writePacket(PacketBuffer& buffer) {
+    if (compression_ && !compression_->compress(buffer))
+        return -1;
     // Without encryption the padding is left as zeros, as the protocol has it.
     frame(buffer, contexts_.send.type != CIPHER_NONE ? &padding_ : nullptr);
     encrypt(buffer);

@@ -6,7 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <memory>
+
 #include "crypto/cipher_context.h"
+#include "engine/compression.h"
 #include "engine/insertion_detector.h"
 #include "engine/packet_buffer.h"
 #include "engine/socket_stream.h"
@@ -134,6 +137,13 @@ public:
     // packet to packet but is not secret.
     PaddingSource& padding() { return padding_; }
 
+    // From here on every packet both ways goes through the compression
+    // streams. Called under the send lock, between a read and the next send.
+    void startCompression(std::unique_ptr<PacketCompression> compression) {
+        compression_ = std::move(compression);
+    }
+    const PacketCompression* compression() const { return compression_.get(); }
+
 protected:
     CipherContexts& contexts_;
 
@@ -141,6 +151,7 @@ private:
     int decryptFrame(PacketBuffer& buffer);
 
     PaddingSource padding_;
+    std::unique_ptr<PacketCompression> compression_;
 
     InsertionDetector detector_;
 };

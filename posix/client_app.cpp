@@ -304,7 +304,7 @@ int Client::run(SocketHandle connection, std::string& reason) {
     raw.enter(TERMINAL_IN);
     writeTerminal(TERMINAL_OUT, "\x1b[0m\x1b[H\x1b[2J");
     view_.screen().setScrollbackLines(int32_t(options_.scrollbackLines));
-    host_ = std::make_unique<ClientHost>(options_, TerminalGeometry{}, prompter_, KnownHosts(KnownHosts::defaultPath()));
+    host_ = std::make_unique<ClientHost>(options_, TerminalGeometry{}, prompter_, KnownHosts(options_.knownHostsFile.empty() ? KnownHosts::defaultPath() : options_.knownHostsFile));
     // The host holds the one copy the session needs, for the session only.
     wipeString(options_.password);
     host_->setGeometry(measure());
@@ -426,7 +426,8 @@ int runClient(ClientOptions& options, std::string& reason) {
         return EXIT_CONNECT_FAILED;
     }
     std::string error;
-    SocketHandle connection = connectWithin(options.host, options.port, options.connectTimeout, signalPipe(), error);
+    SocketHandle connection = connectWithin(options.host, options.port, options.connectTimeout, signalPipe(), error,
+                                            options.tcpKeepAlive);
     if (connection == SOCKET_CLOSED) {
         reason = "cannot connect to " + options.host + " port " + std::to_string(options.port) + ": " + error;
         SignalsSeen seen = takeSignals();

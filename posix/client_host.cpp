@@ -64,6 +64,8 @@ ClientHost::ClientHost(const ClientOptions& options, TerminalGeometry size, Prom
       port_(options.port), user_(options.user), havePassword_(options.havePassword),
       acceptNew_(options.acceptNewHostKey), prompter_(prompter), known_(std::move(known)) {
     setPasswordCamouflage(options.camouflage);
+    if (options.compression)
+        setCompressionLevel(options.compressionLevel);
 }
 
 std::string ClientHost::settingName(const char* keyword) const {

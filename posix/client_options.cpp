@@ -8,6 +8,7 @@
 #include "engine/secret_text.h"
 #include "engine/settings_schema.h"
 #include "posix/client_files.h"
+#include "posix/config_options.h"
 
 namespace kestrel::client {
 
@@ -28,14 +29,6 @@ int portNumber(const std::string& text) {
         return -1;
     int port = std::atoi(text.c_str());
     return port >= 1 && port <= 65535 ? port : -1;
-}
-
-uint32_t cipherCode(const std::string& name) {
-    if (name == "blowfish")
-        return CIPHER_BLOWFISH;
-    if (name == "none")
-        return CIPHER_NONE;
-    return CIPHER_TRIPLE_DES;
 }
 
 // The first line of the file, without its line break.
@@ -143,6 +136,11 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
     app.add_option("--obscure-keystroke-timing", obscureTiming,
                    "send typed keys on a fixed 20 ms clock with chaff in between (yes, the default, or no)")
         ->check(CLI::IsMember({"yes", "no"}));
+    std::vector<std::string> configOptions;
+    std::string configFile;
+    app.add_flag("-C", options.compression, "ask the server to compress the session (zlib)");
+    app.add_option("-F", configFile, "ssh_config file instead of ~/.ssh/config (none: no file)");
+    app.add_option("-o", configOptions, "Keyword=value as in ssh_config; wins over the files");
     app.set_version_flag("--version", "kestrel1 1.00.46");
     try {
         app.parse(argc, argv);
@@ -162,9 +160,19 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
         message = "not a host: " + target + " (expected [user@]host[:port])";
         return ParseResult::Error;
     }
+    SshConfig config;
+    if (!readSshConfig(configOptions, configFile, options.host, config, message))
+        return ParseResult::Error;
     options.port = uint16_t(port != 0 ? port : targetPort != 0 ? targetPort : 22);
-    options.user = !user.empty() ? user : !targetUser.empty() ? targetUser : stored.userName.value_or(loginName());
+    options.user = !user.empty() ? user : targetUser;
     options.cipher = cipherCode(cipher);
+    FlagsGiven given{options.port != 22 || port != 0 || targetPort != 0, !options.user.empty(),
+                     app.count("--cipher") > 0, app.count("--connect-timeout") > 0, options.acceptNewHostKey};
+    applySshConfig(config, given, options);
+    if (options.user.empty())
+        options.user = stored.userName.value_or(loginName());
+    if (std::string warning = cipherWarning(options.cipher); !warning.empty())
+        options.warnings.push_back(warning);
     options.vt52 = vt52 || stored.useVt52;
     options.scrollbackLines = scrollback >= 0 ? uint32_t(scrollback) : stored.scrollbackLines;
     if (!wireChoice(camouflage, stored, SETTING_PASSWORD_CAMOUFLAGE, options.host, settings::camouflageFromText,

@@ -2,8 +2,10 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/session_host.h"
+#include "engine/compression.h"
 #include "posix/settings_file.h"
 
 namespace kestrel::client {
@@ -27,6 +29,10 @@ constexpr std::size_t PASSWORD_FILE_LIMIT = 4096;
 // The server takes passwords up to this length.
 constexpr std::size_t MAX_PASSWORD = 1024;
 
+// StrictHostKeyChecking. "no" means AcceptNew here: a changed key is never
+// taken silently. Ask without a terminal refuses.
+enum class HostKeyChecking { Ask, Yes, AcceptNew };
+
 struct ClientOptions {
     std::string host;
     uint16_t port = 22;
@@ -40,6 +46,15 @@ struct ClientOptions {
     bool acceptNewHostKey = false;
     PasswordCamouflage camouflage = PasswordCamouflage::IgnoreMessages;
     bool obscureKeystrokeTiming = true;
+    // -C, -F, -o and what ~/.ssh/config says (see applySshConfig).
+    bool compression = false;
+    int compressionLevel = COMPRESSION_LEVEL_DEFAULT;
+    bool tcpKeepAlive = true;
+    HostKeyChecking hostKeyChecking = HostKeyChecking::Ask;
+    std::string knownHostsFile; // empty: the default
+    std::string requestTty;     // yes, no, force, auto; empty when not set
+    std::vector<std::string> identityFiles, localForwards, remoteForwards;
+    std::vector<std::string> warnings; // for stderr before the session starts
 };
 
 enum class ParseResult { Run, Exit, Error };

@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
     case ParseResult::Run:
         break;
     }
+    for (const std::string& warning : options.warnings)
+        std::fprintf(stderr, "kestrel1: %s\n", warning.c_str());
     rememberConnection(settings, options.host, options.user, std::to_string(options.port));
     settings.save();
     std::string reason;

@@ -48,7 +48,7 @@ int tryAddress(int fd, const addrinfo& address, Clock::time_point deadline, int 
 } // namespace
 
 SocketHandle connectWithin(const std::string& host, uint16_t port, double seconds, int cancelFd,
-                           std::string& error) {
+                           std::string& error, bool keepAlive) {
     auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
@@ -73,6 +73,10 @@ SocketHandle connectWithin(const std::string& host, uint16_t port, double second
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
             int on = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            // The system's probe timing, as other clients leave it: a peer
+            // that vanished then ends the session instead of leaving it hung.
+            if (keepAlive)
+                setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
             return fd;
         }
         close(fd);

@@ -10,7 +10,8 @@ namespace kestrel::client {
 
 // A connected blocking socket, or SOCKET_CLOSED with the reason in error.
 // The wait also ends when cancelFd becomes readable (a signal arrived).
+// keepAlive turns on TCP keep-alive probes for the connection.
 SocketHandle connectWithin(const std::string& host, uint16_t port, double seconds, int cancelFd,
-                           std::string& error);
+                           std::string& error, bool keepAlive = true);
 
 } // namespace kestrel::client

@@ -71,6 +71,8 @@ def parse_args(argv):
                         "servers send 512 (default: up to %d)" % DEFAULT_DATA_CHUNK)
     parser.add_argument("--log-packets", action="store_true",
                         help="log the type, length field and arrival time of every packet received")
+    parser.add_argument("--no-compression", action="store_true",
+                        help="refuse the client's compression request")
     parser.add_argument("--fault", action="append", default=[], metavar="NAME[=ARG]",
                         help="misbehave on purpose (see below)")
     args = parser.parse_args(argv)
@@ -114,7 +116,8 @@ def main(argv=None):
                     ciphers_mask=args.ciphers_mask, server_key_bits=server_bits,
                     host_key_bits=host.bits, login_grace=args.login_grace,
                     max_sessions=args.max_sessions, pty_packet_data=args.pty_packet_data,
-                    log_packets=args.log_packets, faults=args.faults)
+                    log_packets=args.log_packets, compression=not args.no_compression,
+                    faults=args.faults)
     keys = ServerKeys(host, server_bits, args.server_key_regen)
     keys.start()
     try:

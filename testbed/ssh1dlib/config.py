@@ -28,4 +28,6 @@ class Config:
     pty_packet_data: int = 0
     # A log line per received packet: type, length field, time.
     log_packets: bool = False
+    # Grant a client's compression request (as real servers do, at levels 1-9).
+    compression: bool = True
     faults: Faults = dataclasses.field(default_factory=Faults)

@@ -108,6 +108,10 @@ class Session:
         self.sock.close()
         self.log("closed; %d packets, %d bytes sent" % (self.transport.packets_sent,
                                                         self.transport.bytes_sent))
+        if self.transport.compressing:
+            self.log("compressed: sent %(sent_plain)d -> %(sent_wire)d bytes, "
+                     "received %(received_wire)d -> %(received_plain)d bytes"
+                     % self.transport.compressed_counts)
 
     def _disconnect(self, reason):
         try:
@@ -271,6 +275,14 @@ class Session:
             ok = False
             if msg_type == wire.CMSG_REQUEST_PTY:
                 ok = self._pty_request(reader)
+            elif msg_type == wire.CMSG_REQUEST_COMPRESSION:
+                level = reader.uint32()
+                if self.config.compression and 1 <= level <= 9 and not self.transport.compressing:
+                    self.log("compression at level %d" % level)
+                    self.transport.send_packet(wire.SMSG_SUCCESS)
+                    self.transport.start_compression(level)
+                    continue
+                self.log("compression at level %d refused" % level)
             elif msg_type == wire.CMSG_MAX_PACKET_SIZE:
                 size = reader.uint32()
                 ok = MIN_CLIENT_MAX_PACKET <= size <= wire.MAX_PACKET_LENGTH

@@ -3,6 +3,7 @@ import os
 import socket
 import threading
 import time
+import zlib
 
 from . import wire
 from .ciphers import NoCipher
@@ -45,6 +46,32 @@ class Transport:
         # First ciphertext block of the last encrypted packet sent: what an
         # eavesdropper would copy into a later packet.
         self._seen_block = None
+        self._deflate = None
+        self._inflate = None
+        # Type and data bytes before and after compression, both ways.
+        self.compressed_counts = {"sent_plain": 0, "sent_wire": 0, "received_plain": 0, "received_wire": 0}
+
+    @property
+    def compressing(self):
+        return self._deflate is not None
+
+    def start_compression(self, level):
+        """Both directions from the next packet on: one stream each for the rest of the session."""
+        with self._send_lock:
+            self._deflate = zlib.compressobj(level)
+            self._inflate = zlib.decompressobj()
+
+    def _expand(self, data):
+        # One byte past the limit tells "too large" from "exactly the limit":
+        # zlib may hold output back once the room is full.
+        plain = self._inflate.decompress(data, wire.MAX_PACKET_LENGTH + 1)
+        if len(plain) > wire.MAX_PACKET_LENGTH:
+            raise ProtocolError("compressed packet expands beyond %d bytes" % wire.MAX_PACKET_LENGTH)
+        if not plain:
+            raise ProtocolError("compressed packet holds no message")
+        self.compressed_counts["received_plain"] += len(plain)
+        self.compressed_counts["received_wire"] += len(data)
+        return plain
 
     # -- receiving -------------------------------------------------------
     def _fill(self, count):
@@ -93,7 +120,13 @@ class Transport:
             check = int.from_bytes(body[-4:], "big")
             if wire.crc32(body[:-4]) != check:
                 raise ProtocolError("packet check value does not match")
-            msg_type = body[padding]
+            message = body[padding:-4]
+            if self._inflate is not None:
+                try:
+                    message = self._expand(message)
+                except zlib.error as exc:
+                    raise ProtocolError("compressed packet is corrupt: %s" % exc) from None
+            msg_type = message[0]
             if self.log_packets:
                 self.log("received type %d length %d at %.3f" % (msg_type, length, time.monotonic()))
             if msg_type == wire.MSG_IGNORE and self.faults is not None and "disconnect-on-ignore" in self.faults:
@@ -101,7 +134,7 @@ class Transport:
             if msg_type in (wire.MSG_IGNORE, wire.MSG_DEBUG):
                 self.packets_ignored += 1
                 continue
-            return msg_type, wire.Reader(body[padding + 1:-4])
+            return msg_type, wire.Reader(message[1:])
 
     # -- sending ---------------------------------------------------------
     def set_ciphers(self, decryptor, encryptor):
@@ -116,10 +149,15 @@ class Transport:
         self.bytes_sent += len(data)
 
     def frame(self, msg_type, payload, corrupt_crc=False):
-        length = len(payload) + 5
+        message = bytes([msg_type]) + payload
+        if self._deflate is not None:
+            packed = self._deflate.compress(message) + self._deflate.flush(zlib.Z_PARTIAL_FLUSH)
+            self.compressed_counts["sent_plain"] += len(message)
+            self.compressed_counts["sent_wire"] += len(packed)
+            message = packed
+        length = len(message) + 4
         body = bytearray(os.urandom(wire.pad_length(length)))
-        body.append(msg_type)
-        body += payload
+        body += message
         check = wire.crc32(body)
         if corrupt_crc:
             check ^= 0x00010000

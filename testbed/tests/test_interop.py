@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """ssh1d against Debian's protocol-1 client, run as a black box."""
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -83,6 +84,32 @@ class DebianClientTest(unittest.TestCase):
         result = self.with_fault("disconnect-after-user=Closed for maintenance")
         self.assertIn(b"Received disconnect from 127.0.0.1 port", result.stderr)
         self.assertIn(b"Closed for maintenance", result.stderr)
+
+    def test_compression_both_ways(self):
+        # Text that deflates well, so the counts show the streams really ran.
+        text = b"".join(b"line %06d of a compressible listing\n" % i for i in range(30000))
+        with ServerProcess(host_key_bits=2048) as server:
+            args = client_command(self.folder, server.port, PASSWORD, ["-C"], ["cat; cat /dev/null"])
+            result = subprocess.run(args, input=text, capture_output=True, env=self.env,
+                                    timeout=CLIENT_SECONDS)
+            self.assertEqual((result.returncode, result.stdout), (0, text))
+            self.assertIn(b"Requesting compression at level 6.", result.stderr)
+            self.assertIn(b"Enabling compression at level 6.", result.stderr)
+            server.wait_for_log(r"compression at level 6")
+            server.wait_for_log(r"compressed: sent \d+ -> \d+ bytes")
+            line = next(x for x in server.lines if "compressed: sent" in x)
+            sent, wire_sent, received_wire, received = map(int, re.findall(r"\d+", line.split("compressed:")[1]))
+            self.assertGreater(sent, len(text))
+            self.assertLess(wire_sent * 5, sent)
+            self.assertLess(received_wire * 5, received)
+
+    def test_refused_compression_leaves_the_session_plain(self):
+        with ServerProcess("--no-compression", host_key_bits=2048) as server:
+            args = client_command(self.folder, server.port, PASSWORD, ["-C"], ["echo plain"])
+            result = subprocess.run(args, capture_output=True, env=self.env, timeout=CLIENT_SECONDS)
+            self.assertEqual((result.returncode, result.stdout), (0, b"plain\n"))
+            self.assertIn(b"refused compression", result.stderr)
+            server.wait_for_log(r"compression at level 6 refused")
 
     def test_wrong_password_is_refused(self):
         result = self.ssh("true", password="not the password")

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Checks of the server's building blocks against independent references."""
 import os
+import socket
 import stat
 import sys
 import tempfile
@@ -13,6 +14,7 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from ssh1dlib import ciphers, rsakeys, wire  # noqa: E402
 from ssh1dlib.faults import FaultError, Faults
 from ssh1dlib.transport import Transport
+from ssh1dlib.wire import ProtocolError
 
 
 def reference_crc32(data):
@@ -139,6 +141,30 @@ class RoundTripTest(unittest.TestCase):
                 packet = os.urandom(size)
                 self.assertEqual(dec.process(enc.process(packet)), packet, cipher)
             self.assertEqual(enc.process(b""), b"", cipher)
+
+
+class CompressionTest(unittest.TestCase):
+    def pair(self):
+        left, right = socket.socketpair()
+        self.addCleanup(left.close)
+        self.addCleanup(right.close)
+        sender, receiver = Transport(left), Transport(right)
+        sender.start_compression(6)
+        receiver.start_compression(6)
+        return sender, receiver
+
+    def test_streams_carry_over_packets_and_expansion_is_bounded(self):
+        sender, receiver = self.pair()
+        text = b"compressible line\n" * 500
+        for payload in (b"", wire.string(text), wire.string(text), wire.string(os.urandom(3000))):
+            sender.send_packet(wire.SMSG_STDOUT_DATA, payload)
+            msg_type, reader = receiver.read_packet()
+            self.assertEqual((msg_type, reader.rest()), (wire.SMSG_STDOUT_DATA, payload))
+        counts = sender.compressed_counts
+        self.assertLess(counts["sent_wire"], 3000 + len(text) // 4)
+        sender.send_packet(wire.SMSG_STDOUT_DATA, bytes(wire.MAX_PACKET_LENGTH))
+        with self.assertRaisesRegex(ProtocolError, "expands beyond"):
+            receiver.read_packet()
 
 
 class RsaTest(unittest.TestCase):

@@ -37,7 +37,8 @@ class Pane:
             os.makedirs(os.path.dirname(self.known))
             with open(self.known, "w") as stream:
                 stream.write(known)
-        variables = {"XDG_CONFIG_HOME": os.path.join(self.home, "config"),
+        variables = {"HOME": self.home,  # its ~/.ssh/config, not the tester's
+                     "XDG_CONFIG_HOME": os.path.join(self.home, "config"),
                      "XDG_STATE_HOME": os.path.join(self.home, "state"),
                      "TERM": "screen", "LANG": "C.UTF-8"}
         if password is not None:
@@ -226,6 +227,41 @@ class Kestrel1Test(unittest.TestCase):
         self.assertEqual((253, "RESTORED"), changed.wait_end())
         self.assertIn("HAS CHANGED", "\n".join(changed.screen()))
         self.assertIn("remove line 1 of", changed.error_text())
+
+    def test_compression_from_the_flag_and_from_ssh_config(self):
+        text_lines = 20000
+        folder = tempfile.mkdtemp(prefix="k1conf-")
+        self.addCleanup(subprocess.run, ["rm", "-rf", folder])
+        config = os.path.join(folder, "config")
+        with open(config, "w") as stream:
+            stream.write("Host 127.0.0.?\n  Compression yes\n  CompressionLevel 9\n"
+                         "Match exec true\n  Compression no\n")
+        for name, args, level in (("-C", ["-C", "-F", "none"], 6), ("config", ["-F", config], 9)):
+            with self.subTest(name):
+                server = ServerProcess()
+                pane = Pane(self, server.port, "--accept-new-host-key", *args)
+                pane.wait_for("Compression enabled")
+                pane.wait_shell()
+                pane.type("seq 1 %d | sed 's/$/ of a listing that deflates well/'; echo done-$((2*4))" % text_lines)
+                pane.wait_for("done-8")
+                pane.type("exit")
+                self.assertEqual((0, "RESTORED"), pane.wait_end())
+                server.wait_for_log(r"compression at level %d$" % level)
+                server.stop()
+                line = next(x for x in server.lines if "compressed: sent" in x)
+                sent, wire = (int(n) for n in line.split("sent ")[1].split(" bytes")[0].split(" -> "))
+                self.assertGreater(sent, text_lines * 30)
+                self.assertLess(wire * 4, sent)
+                if name == "config":
+                    self.assertIn("Match blocks are not evaluated", pane.error_text())
+
+        refusing = ServerProcess("--no-compression")
+        pane = Pane(self, refusing.port, "--accept-new-host-key", "-C")
+        pane.wait_for("Warning - Server refused compression")
+        pane.wait_shell()
+        pane.type("exit")
+        self.assertEqual((0, "RESTORED"), pane.wait_end())
+        refusing.stop()
 
     def test_failures_have_their_exit_codes(self):
         silent = socket.socket()
