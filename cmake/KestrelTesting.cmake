@@ -1,8 +1,8 @@
-# GoogleTest: Debian's packaged library natively; for the Windows build the
-# same sources from /usr/src/googletest, cross-compiled as part of the tree.
+# GoogleTest: Debian's packaged library natively; for the cross builds (Windows,
+# ARM) the same sources from /usr/src/googletest, compiled as part of the tree.
 include(GoogleTest)
 
-if(WIN32)
+if(CMAKE_CROSSCOMPILING)
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
@@ -18,7 +18,7 @@ endif()
 
 # kestrel_add_test(name SOURCES a.cpp b.cpp LIBS lib... [LABELS l...])
 # One GoogleTest executable; each TEST becomes a CTest test (under Wine in the
-# Windows build, through the cross-compiling emulator).
+# Windows build, under qemu-arm in the ARM one: the cross-compiling emulator).
 function(kestrel_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
