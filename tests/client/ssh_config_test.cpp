@@ -184,6 +184,7 @@ TEST_F(SshConfigFiles, MalformedLinesNameTheFileAndLine) {
         {"User \"open\n", "config line 1: unterminated quote"},
         {"\n\nCompressionLevel 10\n", "config line 3: bad value 10"},
         {"Cipher aes\n", "config line 1: bad value aes"},
+        {"ConnectTimeout 3601\n", "config line 1: bad value 3601"}, // the command line's ceiling too
         {"Port\n", "config line 1: missing value"},
         {"Port 22 23\n", "config line 1: more than one value"},
         // Checked even where it does not apply, or the mistake waits for the day it does.
