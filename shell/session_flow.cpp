@@ -19,10 +19,6 @@
 namespace kestrel {
 namespace {
 
-// One connection from the Connect dialog's OK to the end of its session. The
-// worker owns it until the user-interface thread accepts the connect result;
-// from then on the user-interface thread does (CurrentRun), and the worker,
-// parked in its last message, touches nothing of it.
 // The handheld's settings live in the registry; the advice lines say so.
 class HandheldSessionHost : public FixedSessionHost {
 public:
@@ -32,6 +28,10 @@ public:
     }
 };
 
+// One connection from the Connect dialog's OK to the end of its session. The
+// worker owns it until the user-interface thread accepts the connect result;
+// from then on the user-interface thread does (CurrentRun), and the worker,
+// parked in its last message, touches nothing of it.
 struct SessionRun {
     SessionRun(std::string user, std::string password, bool vt52, TerminalGeometry size)
         : sessionHost(std::move(user), password, vt52, size) {

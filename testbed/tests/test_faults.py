@@ -65,6 +65,22 @@ class HandshakeFaultTest(FaultTest):
         client = self.keyed(self.server("refuse-password"))
         self.assertEqual(client.login(USER, PASSWORD)[0], wire.SMSG_FAILURE)
 
+    def test_padded_password_faults(self):
+        padded = PASSWORD.encode() + bytes(32 - len(PASSWORD))
+        client = self.keyed(self.server())
+        self.assertEqual(client.login(USER, padded)[0], wire.SMSG_SUCCESS)
+        client = self.keyed(self.server("refuse-padded-password"))
+        self.assertEqual(client.login(USER, padded)[0], wire.SMSG_FAILURE)
+        client = self.keyed(self.server("refuse-padded-password"))
+        self.assertEqual(client.login(USER, PASSWORD)[0], wire.SMSG_SUCCESS)
+
+    def test_disconnect_on_ignore(self):
+        client = self.keyed(self.server("disconnect-on-ignore"))
+        client.send(wire.MSG_IGNORE, wire.string(b"chaff"))
+        msg_type, reader = client.read()
+        self.assertEqual(msg_type, wire.MSG_DISCONNECT)
+        self.assertIn(b"ignore", reader.string())
+
     def test_keys_too_close_for_double_encryption(self):
         client = self.client(self.server("close-keys"))
         client.identify()

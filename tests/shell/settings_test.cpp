@@ -164,5 +164,36 @@ TEST_F(SettingsTest, FirstConnectDialogCreatesUserNameAndPort)
     EXPECT_EQ(storedString(L"CEServerPort"), L"2222");
 }
 
+// Missing, damaged or unknown values keep both protections on.
+TEST_F(SettingsTest, WireHidingValuesAndTheirDefaults)
+{
+    struct Case {
+        const wchar_t* camouflage;  // nullptr: not stored
+        long obscure;               // -1: not stored
+        PasswordCamouflage expected;
+        bool expectedObscure;
+    } cases[] = {
+        {nullptr, -1, PasswordCamouflage::IgnoreMessages, true},
+        {L"pad", 0, PasswordCamouflage::ZeroPadding, false},
+        {L"none", 1, PasswordCamouflage::None, true},
+        {L"ignore", 7, PasswordCamouflage::IgnoreMessages, true},
+        {L"sometimes", -1, PasswordCamouflage::IgnoreMessages, true},
+        {L"nonesuch-and-longer", -1, PasswordCamouflage::IgnoreMessages, true},
+    };
+    for (const Case& c : cases) {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, KEY, L"CEPasswordCamouflage");
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, KEY, L"CEObscureKeystrokeTiming");
+        if (c.camouflage != nullptr) {
+            writeString(L"CEPasswordCamouflage", c.camouflage);
+        }
+        if (c.obscure >= 0) {
+            writeDword(L"CEObscureKeystrokeTiming", static_cast<DWORD>(c.obscure));
+        }
+        WireHidingSettings read = loadWireHidingSettings();
+        EXPECT_EQ(read.camouflage, c.expected) << (c.camouflage ? narrow(c.camouflage) : "missing");
+        EXPECT_EQ(read.obscureKeystrokeTiming, c.expectedObscure) << c.obscure;
+    }
+}
+
 }  // namespace
 }  // namespace kestrel::test
