@@ -66,6 +66,28 @@ void remixSeed(SessionState& state) {
     secureZero(stored, sizeof stored);
 }
 
+// The pool prepared from the seed file and the system source, the key drawn,
+// the seed file renewed. False (after a status line) without system noise.
+bool drawSessionKey(SessionState& state, uint8_t (&sessionKey)[SESSION_KEY_SIZE]) {
+    if (!poolInit(state.pool, state.seedFileName.c_str())) {
+        reportNoRandomness();
+        return false;
+    }
+    logStatus("Opening seedfile\n");
+    remixSeed(state);
+    logStatus("Creating session key\n");
+    // Fresh noise right before the key: a first seed file written by
+    // poolInit is pool output, and the key must not follow from what it shows.
+    if (!poolAddSystemNoise(state.pool)) {
+        reportNoRandomness();
+        return false;
+    }
+    for (uint8_t& byte : sessionKey)
+        byte = poolGetByte(state.pool);
+    poolSave(state.pool, state.seedFileName.c_str());
+    return true;
+}
+
 // Encrypts with the smaller key first so the outer block can hold the inner result.
 bool encryptTwice(mpz_t k, SessionState& state, const RsaPublicKey& serverKey,
                   const RsaPublicKey& hostKey) {
@@ -183,23 +205,9 @@ bool completeKeyExchange(SessionState& state, PacketBuffer& buffer, RsaPublicKey
                      serverKey.modulus);
     logStatus("Session id computed\n");
 
-    if (!poolInit(state.pool, state.seedFileName.c_str())) {
-        reportNoRandomness();
-        return false;
-    }
-    logStatus("Opening seedfile\n");
-    remixSeed(state);
-    logStatus("Creating session key\n");
-    // Fresh noise right before the key: a first seed file written by
-    // poolInit is pool output, and the key must not follow from what it shows.
-    if (!poolAddSystemNoise(state.pool)) {
-        reportNoRandomness();
-        return false;
-    }
     uint8_t sessionKey[SESSION_KEY_SIZE];
-    for (uint8_t& byte : sessionKey)
-        byte = poolGetByte(state.pool);
-    poolSave(state.pool, state.seedFileName.c_str());
+    if (!drawSessionKey(state, sessionKey))
+        return false;
 
     uint8_t mixed[SESSION_KEY_SIZE];
     std::memcpy(mixed, sessionKey, sizeof mixed);
