@@ -9,6 +9,7 @@
 #include "engine/status_log.h"
 #include "shell/connect_dialog.h"
 #include "shell/device_services.h"
+#include "shell/host_key_prompt.h"
 #include "shell/resource_ids.h"
 #include "shell/settings_store.h"
 #include "shell/session_commands.h"
@@ -31,7 +32,7 @@ struct SessionRun {
     uint32_t cipher = CIPHER_CHOICE_3DES;
     // What the session asks of the program, taken when the user pressed OK:
     // a new terminal type applies from the next connection on.
-    FixedSessionHost sessionHost;
+    ShellSessionHost sessionHost;
     SessionState* session = nullptr;
     SessionEnd end = END_CONNECTION_LOST;
 };
@@ -83,6 +84,7 @@ void releaseSession() {
     CurrentSession = nullptr;
     if (CurrentRun != nullptr) {
         Outcome.end = CurrentRun->end;
+        Outcome.hostKeyRefused = CurrentRun->sessionHost.hostKeyRefused();
         delete CurrentRun;
         CurrentRun = nullptr;
     }
@@ -172,6 +174,7 @@ void connectCommand() {
     auto* run = new SessionRun(UserName, Password, UseVt52, currentGeometry());
     run->host = HostName;
     run->port = portNumber();
+    run->sessionHost.setServer(run->host, run->port);
     run->cipher = uint32_t(CipherChoice);
     CurrentConnection = run->transport.get();
     logStatus("\nConnecting to host...\n");
@@ -203,7 +206,8 @@ void handleSessionEnded() {
         CurrentConnection = nullptr;
         setMenuState(false);
         releaseSession();
-        if (!ShuttingDown) {
+        // A refused host key was the user's own decision, told in its box.
+        if (!ShuttingDown && !Outcome.hostKeyRefused) {
             ++Outcome.lostBoxes;
             MessageBoxW(MainWindow, L"Connection to server lost.", L"Connection Lost", MB_OK);
         }
