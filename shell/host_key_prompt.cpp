@@ -19,6 +19,19 @@ std::string keyLine(const RsaPublicKey& key)
     return std::to_string(modulusBits(key)) + " bits, " + hostKeyFingerprint(key);
 }
 
+// "MD5:" and eight bytes on a line: a whole fingerprint is wider than the
+// device's box.
+constexpr std::size_t FINGERPRINT_LINE = 4 + 8 * 3;
+
+std::wstring boxFingerprint(const std::string& fingerprint)
+{
+    std::wstring text = widen(fingerprint.c_str());
+    if (text.size() > FINGERPRINT_LINE) {
+        text.insert(FINGERPRINT_LINE, L"\n");
+    }
+    return text;
+}
+
 std::wstring where(const HostKeyQuestion& question)
 {
     return widen(question.host.c_str()) + L" port " + std::to_wstring(question.port);
@@ -57,7 +70,8 @@ BOOL CALLBACK closeOpenBox(HWND window, LPARAM)
 LRESULT askAboutNewKey(HostKeyQuestion& question)
 {
     std::wstring text = L"The host key of " + where(question) + L" is not known.\n\nKey: " +
-                        widen(keyLine(*question.key).c_str()) +
+                        std::to_wstring(modulusBits(*question.key)) + L" bits,\n" +
+                        boxFingerprint(hostKeyFingerprint(*question.key)) +
                         L"\n\nIf you cannot check this fingerprint, anyone on the way to the server could be "
                         L"posing as it.\n\nTrust this key and remember it?";
     int answer = showBox(CAPTION_UNKNOWN_HOST_KEY, text, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
@@ -123,9 +137,9 @@ LRESULT answerHostKeyQuestion(HostKeyQuestion& question)
         break;
     case StoredHostKey::Changed:
         showBox(CAPTION_HOST_KEY_CHANGED,
-                L"WARNING: the host key of " + where(question) + L" has changed.\n\nStored key: " +
-                    widen(question.lookup.storedFingerprint.c_str()) + L"\nNew key: " +
-                    widen(hostKeyFingerprint(*question.key).c_str()) +
+                L"WARNING: the host key of " + where(question) + L" has changed.\n\nStored key:\n" +
+                    boxFingerprint(question.lookup.storedFingerprint) + L"\nNew key:\n" +
+                    boxFingerprint(hostKeyFingerprint(*question.key)) +
                     L"\n\nSomeone may be posing as the server. The session was refused; nothing was sent.\n\n" +
                     removalHint(question),
                 MB_OK | MB_ICONERROR);

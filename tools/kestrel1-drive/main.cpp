@@ -23,13 +23,13 @@ namespace {
 // awaited this much longer.
 constexpr double WIND_DOWN_SECONDS = 10;
 
-// Every run's settings and known host keys live under a volatile key of its
+// Every run's settings and known host keys live under a key of its
 // own, named after the process, that stands in for the user's root.
 class PrivateRegistry {
 public:
     PrivateRegistry() {
         path_ = L"Software\\Kestrel1-drive\\run-" + std::to_wstring(GetCurrentProcessId());
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                             nullptr, &root_, nullptr) == ERROR_SUCCESS)
             RegOverridePredefKey(HKEY_CURRENT_USER, root_);
         else
