@@ -65,10 +65,9 @@ std::string hostKeyText(const RsaPublicKey& key) {
     return std::to_string(modulusBits(key)) + " " + decimal(key.exponent) + " " + decimal(key.modulus);
 }
 
-StoredKeyMatch compareStoredKey(const std::string& stored, const RsaPublicKey& key) {
+bool readStoredKey(const std::string& stored, RsaPublicKey& read) {
     if (stored.size() > HOST_KEY_TEXT_LIMIT)
-        return StoredKeyMatch::Unreadable;
-    RsaPublicKey read;
+        return false;
     mpz_t bits;
     mpz_init(bits);
     std::size_t at = 0;
@@ -76,7 +75,13 @@ StoredKeyMatch compareStoredKey(const std::string& stored, const RsaPublicKey& k
                   decimalField(stored, at, read.modulus) && at == stored.size() + 1 &&
                   mpz_cmp_ui(bits, modulusBits(read)) == 0 && mpz_sgn(read.modulus) != 0;
     mpz_clear(bits);
-    if (!parsed)
+    read.bits = parsed ? modulusBits(read) : 0;
+    return parsed;
+}
+
+StoredKeyMatch compareStoredKey(const std::string& stored, const RsaPublicKey& key) {
+    RsaPublicKey read;
+    if (!readStoredKey(stored, read))
         return StoredKeyMatch::Unreadable;
     bool same = mpz_cmp(read.modulus, key.modulus) == 0 && mpz_cmp(read.exponent, key.exponent) == 0;
     return same ? StoredKeyMatch::Same : StoredKeyMatch::Different;

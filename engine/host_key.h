@@ -25,6 +25,10 @@ std::string hostKeyText(const RsaPublicKey& key);
 
 enum class StoredKeyMatch { Same, Different, Unreadable };
 
+// The key of a stored text; false when compareStoredKey would call it
+// unreadable.
+bool readStoredKey(const std::string& stored, RsaPublicKey& key);
+
 // Unreadable when the text is not three decimal numbers whose first is the
 // size of the third: such a text proves nothing either way.
 StoredKeyMatch compareStoredKey(const std::string& stored, const RsaPublicKey& key);

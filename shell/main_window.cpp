@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include "shell/device_services.h"
+#include "shell/host_key_prompt.h"
 #include "shell/input_queue.h"
 #include "shell/resource_ids.h"
 #include "shell/session_commands.h"
@@ -149,6 +150,9 @@ bool registerWindowClass(HINSTANCE instance)
 
 LRESULT CALLBACK mainWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == MSG_ASK_HOST_KEY) {
+        return answerHostKeyQuestion(*reinterpret_cast<HostKeyQuestion*>(lParam));
+    }
     if (handlePrivateMessage(message, wParam, lParam)) {
         return 0;
     }
@@ -159,6 +163,11 @@ LRESULT CALLBACK mainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
     case WM_DESTROY:
         onDestroy(window);
         return 0;
+    case WM_CLOSE:
+        if (deferCloseForHostKeyQuestion()) {
+            return 0;
+        }
+        break;
     case WM_NCDESTROY:
         MainWindow = nullptr;
         MenuBar = nullptr;

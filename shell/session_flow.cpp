@@ -11,6 +11,7 @@
 #include "shell/connect_dialog.h"
 #include "shell/device_services.h"
 #include "shell/input_queue.h"
+#include "shell/host_key_prompt.h"
 #include "shell/resource_ids.h"
 #include "shell/settings_store.h"
 #include "shell/session_commands.h"
@@ -20,9 +21,9 @@ namespace kestrel {
 namespace {
 
 // The handheld's settings live in the registry; the advice lines say so.
-class HandheldSessionHost : public FixedSessionHost {
+class HandheldSessionHost : public ShellSessionHost {
 public:
-    using FixedSessionHost::FixedSessionHost;
+    using ShellSessionHost::ShellSessionHost;
     std::string settingName(const char* keyword) const override {
         return std::string("the registry value CE") + keyword;
     }
@@ -107,6 +108,7 @@ void releaseSession(bool lost = false) {
     CurrentSession = nullptr;
     if (CurrentRun != nullptr) {
         Outcome.end = CurrentRun->end;
+        Outcome.hostKeyRefused = CurrentRun->sessionHost.hostKeyRefused();
         delete CurrentRun;
         CurrentRun = nullptr;
     }
@@ -200,6 +202,7 @@ void connectCommand() {
     SecureZeroMemory(Password, sizeof Password);
     run->host = HostName;
     run->port = portNumber();
+    run->sessionHost.setServer(run->host, run->port);
     run->cipher = uint32_t(CipherChoice);
     run->wireHiding = loadWireHidingSettings();
     run->sessionHost.setPasswordCamouflage(run->wireHiding.camouflage);
@@ -236,7 +239,8 @@ void handleSessionEnded() {
         CurrentConnection = nullptr;
         setMenuState(false);
         releaseSession(true);
-        if (!ShuttingDown) {
+        // A refused host key was the user's own decision, told in its box.
+        if (!ShuttingDown && !Outcome.hostKeyRefused) {
             ++Outcome.lostBoxes;
             MessageBoxW(MainWindow, L"Connection to server lost.", L"Connection Lost", MB_OK);
         }

@@ -39,6 +39,7 @@ struct SessionOutcome {
     bool sessionRan = false;
     SessionEnd end = END_CONNECTION_LOST;
     int lostBoxes = 0;  // "Connection Lost" boxes shown in this run
+    bool hostKeyRefused = false;  // the last session ended at its host key
 };
 const SessionOutcome& sessionOutcome();
 // True from the Connect dialog's OK until the session's end is handled.

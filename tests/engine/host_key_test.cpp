@@ -106,7 +106,9 @@ TEST_F(KnownHostsFile, AddedKeysAreFoundAndTheFileIsTheOwnersAlone) {
     HostKeyCheck changed = known.check("h", 22, other);
     EXPECT_EQ(changed.match, HostKeyMatch::Changed);
     EXPECT_EQ(changed.line, 1u);
+#ifndef _WIN32 // Windows keeps no such rights
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+#endif
     EXPECT_FALSE(fs::exists(path + ".new"));
 }
 

@@ -20,17 +20,25 @@ dialog, the Tools items, Terminal Settings, typed keys and Disconnect.
                          repeatable, in order with --wait-for
   --wait-for TEXT        wait until the server's output shows TEXT
   --timeout SECONDS      give up after this long (default 30)
+  --accept-new-host-key  answer Yes in the "Unknown Host Key" box (otherwise
+                         No); a changed key is always refused
+  --stored-host-key TEXT the key on record for the server before connecting,
+                         as the registry holds it ("bits exponent modulus")
   --disconnect           choose Disconnect after the script instead of
                          waiting for the server to end the session
   --screenshot FILE.bmp  save the terminal area as painted, at the end
   --dialog-pictures DIR  save the Font, Terminal Settings and (filled in)
                          Connect dialogs as DIR/font.bmp, terminal-settings.bmp
-                         and connect.bmp on the way to the session
+                         and connect.bmp on the way to the session, and a
+                         host-key box as DIR/host-key.bmp
                          (copied from the screen: needs a display)
+
+Each run keeps its settings and known host keys under a registry key of its
+own, removed at the end: every run meets the server for the first time.
 
 Prints the final screen (vtreplay's format) and the message boxes shown.
 exit status: 0 session ran and ended, 2 usage, 3 connect failed,
-4 login refused, 5 protocol failure, 6 timed out
+4 login refused, 5 protocol failure, 6 timed out, 253 host key refused
 )";
 
 namespace {
@@ -48,6 +56,8 @@ bool ownOption(const std::string& arg, const char* value, Options& options) {
         options.screenshot = value;
     else if (arg == "--dialog-pictures")
         options.dialogPictures = value;
+    else if (arg == "--stored-host-key")
+        options.storedHostKey = value;
     else
         return false;
     return true;
@@ -62,8 +72,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
             error.clear();
             return false;
         }
-        if (arg == "--vt52" || arg == "--disconnect") {
-            (arg == "--vt52" ? options.vt52 : options.disconnect) = true;
+        if (arg == "--vt52" || arg == "--disconnect" || arg == "--accept-new-host-key") {
+            (arg == "--vt52" ? options.vt52 : arg == "--disconnect" ? options.disconnect : options.acceptNewHostKey) =
+                true;
             continue;
         }
         if (i + 1 == argc) {

@@ -16,6 +16,8 @@ struct Options : tools::CommonOptions {
     uint32_t cipherCommand = 0;  // a Tools item, or 0 to leave the choice alone
     bool vt52 = false;
     bool disconnect = false;
+    bool acceptNewHostKey = false;
+    std::string storedHostKey;  // put on record for the server before connecting
     std::string screenshot;
     std::string dialogPictures;  // a folder for connect.bmp, font.bmp, terminal-settings.bmp
 };

@@ -6,6 +6,7 @@
 
 #include "engine/status_log.h"
 #include "shell/dialog_ids.h"
+#include "shell/host_key_prompt.h"
 #include "shell/main_window.h"
 #include "shell/resource_ids.h"
 #include "shell/session_flow.h"
@@ -119,7 +120,39 @@ void Driver::finish() {
     stopResponder();
 }
 
+bool Driver::answerHostKeyBox(HWND dialog, const std::wstring& caption) {
+    bool question = caption == CAPTION_UNKNOWN_HOST_KEY;
+    if (!question && caption != CAPTION_HOST_KEY_CHANGED && caption != CAPTION_HOST_KEY_UNREADABLE &&
+        caption != CAPTION_HOST_KEY_NOT_STORED)
+        return false;
+    wchar_t text[BOX_TEXT_SIZE * 4] = {};
+    GetDlgItemTextW(dialog, MESSAGE_BOX_TEXT_ID, text, BOX_TEXT_SIZE * 4);
+    if (hostKeyBoxSeen_ == Clock::time_point{}) {
+        hostKeyBoxes_.push_back({caption, text});
+        hostKeyBoxSeen_ = Clock::now();
+    }
+    if (closeAtHostKeyBox_) {
+        // The box runs its own loop inside the program's; the close arrives there.
+        closeAtHostKeyBox_ = false;
+        PostMessageW(MainWindow, WM_CLOSE, 0, 0);
+        return true;
+    }
+    if (!hostKeyPicture_.empty()) {
+        if (Clock::now() < hostKeyBoxSeen_ + PICTURE_SETTLE)
+            return true;
+        if (!saveWindowPicture(dialog, hostKeyPicture_) && Clock::now() < hostKeyBoxSeen_ + PICTURE_GIVE_UP)
+            return true;
+        hostKeyPicture_.clear();
+    }
+    hostKeyBoxSeen_ = Clock::time_point{};
+    UINT button = question ? (acceptNewHostKeys_ ? IDYES : IDNO) : IDOK;
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    return true;
+}
+
 bool Driver::answerBoxes(HWND dialog, const std::wstring& caption) {
+    if (answerHostKeyBox(dialog, caption))
+        return true;
     if (caption != L"Connection Lost" && caption != L"Error")
         return false;
     wchar_t text[BOX_TEXT_SIZE] = {};

@@ -67,18 +67,34 @@ public:
     bool screenshot(const std::string& path);
 
     bool timedOut() const { return Clock::now() >= deadline_; }
+    // The boxes other than the host-key questions and reports.
     const std::vector<MessageBoxSeen>& boxes() const { return boxes_; }
+    const std::vector<MessageBoxSeen>& hostKeyBoxes() const { return hostKeyBoxes_; }
+    // The answer to "Unknown Host Key" (No unless set); a changed or
+    // unreadable key's box is acknowledged.
+    void acceptNewHostKeys(bool accept) { acceptNewHostKeys_ = accept; }
+    // When set, the first host-key box is saved there before it is answered.
+    void pictureHostKeyBox(const std::string& path) { hostKeyPicture_ = path; }
+    // Instead of answering a host-key box, asks the program to close (as the
+    // window's close button does) while the box is open.
+    void closeAtHostKeyBox(bool close) { closeAtHostKeyBox_ = close; }
     // Everything the terminal was fed since start (status lines and output).
     std::string output();
 
 private:
     bool answerBoxes(HWND dialog, const std::wstring& caption);
+    bool answerHostKeyBox(HWND dialog, const std::wstring& caption);
     // Boxes are answered; past the deadline any dialog is cancelled, so that
     // no modal loop outlasts the run.
     bool answerByDefault(HWND dialog, const std::wstring& caption);
 
     Clock::time_point deadline_;
     std::vector<MessageBoxSeen> boxes_;
+    std::vector<MessageBoxSeen> hostKeyBoxes_;
+    bool acceptNewHostKeys_ = false;
+    bool closeAtHostKeyBox_ = false;
+    std::string hostKeyPicture_;
+    Clock::time_point hostKeyBoxSeen_{};
 };
 
 } // namespace kestrel::drive

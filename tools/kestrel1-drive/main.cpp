@@ -9,6 +9,8 @@
 #include "crypto/secure_zero.h"
 #include "tools/kestrel1-drive/drive_options.h"
 #include "tools/kestrel1-drive/driver.h"
+#include "engine/settings_schema.h"
+#include "shell/host_key_store.h"
 #include "shell/resource_ids.h"
 #include "shell/session_flow.h"
 #include "shell/settings_store.h"
@@ -21,9 +23,51 @@ namespace {
 // awaited this much longer.
 constexpr double WIND_DOWN_SECONDS = 10;
 
+// Every run's settings and known host keys live under a key of its
+// own, named after the process, that stands in for the user's root.
+class PrivateRegistry {
+public:
+    PrivateRegistry() {
+        path_ = L"Software\\Kestrel1-drive\\run-" + std::to_wstring(GetCurrentProcessId());
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &root_, nullptr) == ERROR_SUCCESS)
+            RegOverridePredefKey(HKEY_CURRENT_USER, root_);
+        else
+            root_ = nullptr;
+    }
+    ~PrivateRegistry() {
+        if (root_ == nullptr)
+            return;
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        RegCloseKey(root_);
+        RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+    }
+    bool ready() const { return root_ != nullptr; }
+
+private:
+    std::wstring path_;
+    HKEY root_ = nullptr;
+};
+
+bool putKeyOnRecord(const Options& options) {
+    std::wstring path = widen(settings::KEY_PATH) + L"\\" + widen(HOST_KEYS_SUBKEY);
+    HKEY keys = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &keys, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    std::wstring text = widen(options.storedHostKey.c_str());
+    bool stored = RegSetValueExW(keys, hostKeyValueName(options.host, options.port).c_str(), 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(text.c_str()),
+                                 DWORD((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    RegCloseKey(keys);
+    return stored;
+}
+
 int exitCodeFor(const SessionOutcome& outcome) {
     if (outcome.connectFailed)
         return tools::EXIT_CONNECT_FAILED;
+    if (outcome.hostKeyRefused)
+        return tools::EXIT_HOST_KEY_REFUSED;
     if (!outcome.sessionRan)
         return tools::EXIT_TIMED_OUT;
     switch (outcome.end) {
@@ -79,7 +123,19 @@ bool runSession(Options& options, Driver& driver) {
 }
 
 int run(Options& options) {
+    PrivateRegistry registry;
+    if (!registry.ready()) {
+        std::fputs("kestrel1-drive: cannot make a registry key of its own\n", stderr);
+        return tools::EXIT_PROTOCOL_FAILED;
+    }
     Driver driver(options.timeoutSeconds);
+    driver.acceptNewHostKeys(options.acceptNewHostKey);
+    if (!options.dialogPictures.empty())
+        driver.pictureHostKeyBox(options.dialogPictures + "/host-key.bmp");
+    if (!options.storedHostKey.empty() && !putKeyOnRecord(options)) {
+        std::fputs("kestrel1-drive: cannot store the given host key\n", stderr);
+        return tools::EXIT_PROTOCOL_FAILED;
+    }
     if (!driver.start(GetModuleHandleW(nullptr))) {
         std::fputs("kestrel1-drive: the program did not start (another copy running?)\n", stderr);
         return tools::EXIT_PROTOCOL_FAILED;
@@ -92,6 +148,8 @@ int run(Options& options) {
     }
     std::string screen = driver.screenDump();
     std::fwrite(screen.data(), 1, screen.size(), stdout);
+    for (const MessageBoxSeen& box : driver.hostKeyBoxes())
+        std::fprintf(stderr, "kestrel1-drive: message box \"%s\"\n", narrow(box.caption.c_str()).c_str());
     for (const MessageBoxSeen& box : driver.boxes())
         std::fprintf(stderr, "kestrel1-drive: message box \"%s\": %s\n", narrow(box.caption.c_str()).c_str(),
                      narrow(box.text.c_str()).c_str());

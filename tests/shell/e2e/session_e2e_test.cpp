@@ -144,6 +144,7 @@ class SessionE2e : public ::testing::Test {
 protected:
     void SetUp() override {
         RegDeleteTreeW(HKEY_CURRENT_USER, KEY);
+        driver.acceptNewHostKeys(true); // ssh1d's key is new to every test
         ASSERT_TRUE(driver.start(GetModuleHandleW(nullptr)));
     }
     void TearDown() override { driver.finish(); }
