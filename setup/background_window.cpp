@@ -149,11 +149,7 @@ HBITMAP loadBitmapFile(HWND window, const char* fileName) {
     BitmapLayout layout;
     if (parseBitmapFile(bytes.data(), bytes.size(), layout) != BitmapStatus::OK)
         return nullptr;
-    // BITMAPINFO must be aligned for its fields; the file's bytes need not be.
-    std::vector<DWORD> info((BITMAP_INFO_HEADER_BYTES + layout.colourTableBytes + 3) / 4);
-    std::memcpy(info.data(), bytes.data() + BITMAP_FILE_HEADER_BYTES, BITMAP_INFO_HEADER_BYTES);
-    std::memcpy(reinterpret_cast<std::uint8_t*>(info.data()) + BITMAP_INFO_HEADER_BYTES,
-                bytes.data() + layout.colourTableOffset, layout.colourTableBytes);
+    std::vector<std::uint32_t> info = platformBitmapInfo(bytes.data(), layout);
     auto* header = reinterpret_cast<BITMAPINFO*>(info.data());
     HDC dc = GetDC(window);
     HBITMAP bitmap = CreateDIBitmap(dc, &header->bmiHeader, CBM_INIT, bytes.data() + layout.pixelOffset, header,

@@ -58,6 +58,32 @@ INT_PTR CALLBACK welcomePage(HWND page, UINT message, WPARAM wParam, LPARAM) {
     return TRUE;
 }
 
+// The page tells the user to press PAGE DOWN while the focus is on "&Yes":
+// the two paging keys, pressed on any button of the page, page the licence
+// text instead (a button has no use for them).
+WNDPROC ButtonProcedure = nullptr;
+
+LRESULT CALLBACK pagingButton(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_KEYDOWN && (wParam == VK_NEXT || wParam == VK_PRIOR)) {
+        HWND text = GetDlgItem(GetParent(button), IDC_LICENCE_TEXT);
+        SendMessageA(text, WM_VSCROLL, wParam == VK_NEXT ? SB_PAGEDOWN : SB_PAGEUP, 0);
+        return 0;
+    }
+    return CallWindowProcA(ButtonProcedure, button, message, wParam, lParam);
+}
+
+void pageLicenceFromButtons(HWND page) {
+    for (int id : {IDOK, IDC_REFUSE, IDC_BACK}) {
+        HWND button = GetDlgItem(page, id);
+        if (button == nullptr)
+            continue;
+        auto previous = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pagingButton)));
+        if (previous != pagingButton)
+            ButtonProcedure = previous;
+    }
+}
+
 bool readLicence(std::string& text) {
     HANDLE file = CreateFileA(setupState.LicenceFileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -90,6 +116,7 @@ INT_PTR CALLBACK licencePage(HWND page, UINT message, WPARAM wParam, LPARAM) {
                       "close. To install %s, you must accept this agreement.",
                       setupState.ApplicationName);
         SetDlgItemTextA(page, IDC_QUESTION, question);
+        pageLicenceFromButtons(page);
         SetFocus(GetDlgItem(page, IDOK));
         return FALSE;
     }

@@ -1,6 +1,7 @@
 #include "setup/core/setup_layout.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -84,4 +85,15 @@ BitmapStatus parseBitmapFile(const std::uint8_t* file, std::size_t size, BitmapL
         return BitmapStatus::TRUNCATED;
     layout = found;
     return BitmapStatus::OK;
+}
+
+std::vector<std::uint32_t> platformBitmapInfo(const std::uint8_t* file, const BitmapLayout& layout) {
+    constexpr std::size_t COLOURS_USED_AT = 32;
+    std::vector<std::uint32_t> info((BITMAP_INFO_HEADER_BYTES + layout.colourTableBytes + 3) / 4);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(info.data());
+    std::memcpy(bytes, file + BITMAP_FILE_HEADER_BYTES, BITMAP_INFO_HEADER_BYTES);
+    std::memcpy(bytes + BITMAP_INFO_HEADER_BYTES, file + layout.colourTableOffset, layout.colourTableBytes);
+    if (layout.colourTableBytes == 0)
+        std::memset(bytes + COLOURS_USED_AT, 0, 4);
+    return info;
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr int GRADIENT_BANDS = 255;
 constexpr int GRADIENT_BAND_DIVISOR = 200;
@@ -44,3 +45,10 @@ struct BitmapLayout {
 };
 
 BitmapStatus parseBitmapFile(const std::uint8_t* file, std::size_t size, BitmapLayout& layout);
+
+// The information header and colour table handed to the platform, as 32-bit
+// words (the platform's structure needs their alignment). Its colour-used
+// count never asks for more entries than follow it: at 16, 24 and 32 bits
+// per pixel the file's optional table only suggests a palette, and the count
+// is set to 0 so that none is read.
+std::vector<std::uint32_t> platformBitmapInfo(const std::uint8_t* file, const BitmapLayout& layout);

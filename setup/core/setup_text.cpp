@@ -54,7 +54,8 @@ QuillResult takeValue(const std::string& text, const ValueLayout& layout, std::s
         if (isLineEnd(value[i]))
             return {QuillStatus::MISSING_END_MARK, layout.endMark};
     }
-    if (value.size() > QUILL_VALUE_CHARS)
+    // The licence path is cut only after its file name has been taken.
+    if (layout.field != nullptr && value.size() > QUILL_VALUE_CHARS)
         value.resize(QUILL_VALUE_CHARS);
     return {QuillStatus::OK, nullptr};
 }
@@ -140,6 +141,8 @@ QuillResult parseQuillText(const std::string& text, QuillValues& values) {
             return result;
     }
     found.licenceFileName = licenceFileNameOf(licencePath);
+    if (found.licenceFileName.size() > QUILL_VALUE_CHARS)
+        found.licenceFileName.resize(QUILL_VALUE_CHARS);
     values = found;
     return {QuillStatus::OK, nullptr};
 }

@@ -93,6 +93,18 @@ TEST(SetupQuill, LicenceNames) {
                    "LicenseAgreement=\r\nDefaultFolder=\r\n", values);
     EXPECT_EQ(values.applicationName.size(), QUILL_VALUE_CHARS);
     EXPECT_EQ(values.licenceFileName, "License.txt");
+    // A deep folder: the name comes from the whole path, whatever its length.
+    for (std::size_t folder : {480u, 499u, 500u, 600u, 4000u}) {
+        std::string path = "C:\\" + std::string(folder, 'd') + "\\Eula.txt";
+        parseQuillText("CEAppName=a\r\nVersion=\r\nProviderName=\r\nProjectDirectory\r\nLicenseAgreement=" + path +
+                           "\r\nDefaultFolder=\r\n",
+                       values);
+        EXPECT_EQ(values.licenceFileName, "Eula.txt") << folder;
+    }
+    parseQuillText("CEAppName=a\r\nVersion=\r\nProviderName=\r\nProjectDirectory\r\nLicenseAgreement=C:\\" +
+                       std::string(600, 'n') + "\r\nDefaultFolder=\r\n",
+                   values);
+    EXPECT_EQ(values.licenceFileName, std::string(QUILL_VALUE_CHARS, 'n'));
 }
 
 TEST(SetupLayout, GradientBands) {
@@ -151,6 +163,50 @@ TEST(SetupLayout, SplashPictures) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(parseBitmapFile(c.file.data(), c.size, layout), c.status) << int(c.status);
+}
+
+// A 2 x 2 picture of any depth whose file carries the colour table its
+// colour-used count names (at more than 8 bits, an optional palette).
+std::vector<std::uint8_t> pictureOfDepth(std::uint16_t bits, std::uint32_t coloursUsed) {
+    std::size_t entries = coloursUsed != 0 ? coloursUsed : (bits <= 8 ? 1u << bits : 0);
+    std::size_t stride = (2 * bits + 31) / 32 * 4;
+    std::vector<std::uint8_t> file(54 + 4 * entries + 2 * stride, 0);
+    auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(&file[at], &v, 4); };
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(2, static_cast<std::uint32_t>(file.size()));
+    put32(10, static_cast<std::uint32_t>(54 + 4 * entries));
+    put32(14, 40);
+    put32(18, 2);
+    put32(22, 2);
+    file[26] = 1;
+    file[28] = static_cast<std::uint8_t>(bits);
+    put32(46, coloursUsed);
+    return file;
+}
+
+// The platform reads as many colour entries after the header as its
+// colour-used count (or, at up to 8 bits, its depth) says; they must all be
+// in what it is handed.
+TEST(SetupLayout, HeaderHandedOnCarriesEveryColourItAnnounces) {
+    for (std::uint16_t bits : {1, 4, 8, 16, 24, 32}) {
+        for (std::uint32_t coloursUsed : {0u, 2u, 7u, 256u}) {
+            if (bits <= 8 && coloursUsed > (1u << bits))
+                continue;
+            SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(coloursUsed) + " colours used");
+            std::vector<std::uint8_t> file = pictureOfDepth(bits, coloursUsed);
+            BitmapLayout layout{};
+            ASSERT_EQ(parseBitmapFile(file.data(), file.size(), layout), BitmapStatus::OK);
+            std::vector<std::uint32_t> info = platformBitmapInfo(file.data(), layout);
+            std::uint32_t announced = info[8];  // the header's colour-used count
+            std::size_t read = announced != 0 ? announced : (bits <= 8 ? 1u << bits : 0);
+            EXPECT_LE(40 + 4 * read, info.size() * 4);
+            EXPECT_EQ(std::memcmp(info.data(), &file[14], 32), 0);  // the rest of the header as stored
+            if (bits <= 8)
+                EXPECT_EQ(announced, coloursUsed);
+            EXPECT_EQ(layout.pixelOffset, file.size() - layout.pixelBytes);
+        }
+    }
 }
 
 } // namespace

@@ -172,6 +172,13 @@ bool act(HWND window, const std::string& action) {
         ReleaseDC(setupState.backgroundWindow, dc);
         note("pixel: " + std::to_string(GetRValue(colour)) + "," + std::to_string(GetGValue(colour)) + "," +
              std::to_string(GetBValue(colour)));
+    } else if (verb == "key") // as the dialog's loop gets a key pressed on the focused control
+        PostMessageA(GetFocus(), WM_KEYDOWN, static_cast<WPARAM>(id), 0);
+    else if (verb == "top") { // the first line shown, against the last one noted
+        static LRESULT lastTop = -1;
+        LRESULT top = SendMessageA(control, EM_GETFIRSTVISIBLELINE, 0, 0);
+        note("top " + rest + ": " + (lastTop < 0 ? std::to_string(top) : top > lastTop ? "down" : top < lastTop ? "up" : "same"));
+        lastTop = top;
     } else if (verb == "shot")
         saveShot(rest);
     return true; // "idle" and everything above are done in one tick

@@ -101,6 +101,11 @@ const Scenario SCENARIOS[] = {
      "Exit Setup: click 6",
      "window Setup\nwindow Welcome\ntitle: Early\ntext 1011: Kestrel1 Setup Program\\nVersion 1.00.46\\nOrrin "
      "Software\nwindow Software License Agreement\nlength 1020: 65536\nwindow Exit Setup\n"},
+    {"licence-paging", "sample", nullptr, "LARGE", "sample", nullptr, "ready", "ok", 0, 0,
+     "Welcome: click 1 | Software License Agreement: top 1020; key 34; idle; top 1020; key 34; idle; top 1020; "
+     "key 33; idle; top 1020; key 33; idle; key 33; idle; top 1020; click 1041 | Exit Setup: click 6",
+     "window Setup\nwindow Welcome\nwindow Software License Agreement\ntop 1020: 0\ntop 1020: down\n"
+     "top 1020: down\ntop 1020: up\ntop 1020: up\nwindow Exit Setup\n"},
     {"bad-picture", "sample", nullptr, "sample", "sample", "compressed", "ready", "ok", 0, 0,
      "Setup: splash | Welcome: click 2 | Exit Setup: click 6",
      "window Setup\nsplash: none\nwindow Welcome\nwindow Exit Setup\n"},

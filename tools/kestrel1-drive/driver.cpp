@@ -13,6 +13,7 @@
 #include "shell/shell_state.h"
 #include "shell/terminal_view.h"
 #include "terminal/screen_dump.h"
+#include "tools/kestrel1-drive/text_finder.h"
 
 namespace kestrel::drive {
 namespace {
@@ -37,26 +38,21 @@ public:
     void feedText(const char* text, std::size_t length) override {
         terminalParser().feedBytes(text, length);
         std::lock_guard<std::mutex> hold(lock_);
-        seen_.append(text, length);
+        finder_.append(text, length);
     }
     // Finds text after the previous match and moves past it.
     bool take(const std::string& text) {
         std::lock_guard<std::mutex> hold(lock_);
-        std::size_t at = seen_.find(text, matchedTo_);
-        if (at == std::string::npos)
-            return false;
-        matchedTo_ = at + text.size();
-        return true;
+        return finder_.take(text);
     }
     std::string all() {
         std::lock_guard<std::mutex> hold(lock_);
-        return seen_;
+        return finder_.all();
     }
 
 private:
     std::mutex lock_;
-    std::string seen_;
-    std::size_t matchedTo_ = 0;
+    TextFinder finder_;
 };
 
 TeeSink Tee;
