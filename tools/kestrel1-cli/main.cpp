@@ -12,6 +12,7 @@
 #include "crypto/secure_zero.h"
 #include "engine/protocol.h"
 #include "engine/status_log.h"
+#include "tools/common/program_version.h"
 #include "tools/kestrel1-cli/cli_options.h"
 
 #ifdef KESTREL_CLI_WITH_TERMINAL
@@ -271,6 +272,8 @@ int run(Options& options) {
 } // namespace kestrel::cli
 
 int main(int argc, char** argv) {
+    if (kestrel::tools::versionAsked(argc, argv))
+        return kestrel::tools::printVersion("kestrel1-cli");
     kestrel::cli::Options options;
     std::string error;
     if (!kestrel::cli::parseOptions(argc, argv, options, error)) {
