@@ -1,7 +1,9 @@
 # Settings every target of the project shares: language level, warnings, the
 # include root (headers are included as "crypto/des.h", "engine/...").
 
-set(KESTREL_WARNINGS -Wall -Wextra -Wpedantic)
+# -Wcast-align speaks only on targets that need aligned access (the ARM
+# build), where a cast to a stricter-aligned type is a fault on older cores.
+set(KESTREL_WARNINGS -Wall -Wextra -Wpedantic -Wcast-align)
 
 if(KESTREL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -36,7 +37,11 @@ bool resolve(const char* host, in_addr& address) {
     addrinfo* found = nullptr;
     if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr)
         return false;
-    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    // Copied out rather than cast: the generic sockaddr promises less
+    // alignment than sockaddr_in needs, which older ARM cores do not forgive.
+    sockaddr_in first{};
+    std::memcpy(&first, found->ai_addr, std::min<std::size_t>(sizeof first, found->ai_addrlen));
+    address = first.sin_addr;
     freeaddrinfo(found);
     return true;
 }

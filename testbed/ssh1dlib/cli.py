@@ -12,6 +12,8 @@ from .session import DEFAULT_DATA_CHUNK
 from .server import Server, ServerKeys, install_signal_handlers, log
 
 DEFAULT_REGEN_SECONDS = 3600
+# The project's release, as the clients write it; the build checks the two agree.
+RELEASE = "1.00.46"
 
 EPILOG = """faults (repeat --fault for several; packet N counts the packets ssh1d sends,
 the public-key message being 1 and the first encrypted packet 2):
@@ -40,6 +42,7 @@ def parse_args(argv):
     parser = argparse.ArgumentParser(
         prog="ssh1d", description="SSH protocol 1.5 server for testing terminal clients.",
         epilog=EPILOG, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--version", action="version", version="ssh1d " + RELEASE)
     parser.add_argument("--listen", default="127.0.0.1", metavar="ADDRESS",
                         help="address to bind (default 127.0.0.1)")
     parser.add_argument("--port", type=int, default=2222,

@@ -15,6 +15,7 @@
 #include "engine/secret_text.h"
 #include "engine/status_log.h"
 #include "tools/kestrel1-cli/cli_host.h"
+#include "tools/common/program_version.h"
 #include "tools/kestrel1-cli/cli_options.h"
 
 #ifdef KESTREL_CLI_WITH_TERMINAL
@@ -297,6 +298,8 @@ int run(Options& options) {
 } // namespace kestrel::cli
 
 int main(int argc, char** argv) {
+    if (kestrel::tools::versionAsked(argc, argv))
+        return kestrel::tools::printVersion("kestrel1-cli");
     kestrel::cli::Options options;
     std::string error;
     if (!kestrel::cli::parseOptions(argc, argv, options, error)) {

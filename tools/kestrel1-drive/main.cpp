@@ -7,6 +7,7 @@
 #include <string>
 
 #include "crypto/secure_zero.h"
+#include "tools/common/program_version.h"
 #include "tools/kestrel1-drive/drive_options.h"
 #include "tools/kestrel1-drive/driver.h"
 #include "engine/settings_schema.h"
@@ -168,6 +169,8 @@ int run(Options& options) {
 } // namespace kestrel::drive
 
 int main(int argc, char** argv) {
+    if (kestrel::tools::versionAsked(argc, argv))
+        return kestrel::tools::printVersion("kestrel1-drive");
     kestrel::drive::Options options;
     std::string error;
     if (!kestrel::drive::parseOptions(argc, argv, options, error)) {

@@ -4,6 +4,7 @@
 //   quillpack pack TEXT QUILL.BIN     refuses text the wizard could not read
 //   quillpack unpack QUILL.BIN [TEXT] writes the text (to stdout without TEXT)
 #include "setup/core/setup_text.h"
+#include "tools/common/program_version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -83,14 +84,22 @@ int unpack(const char* binName, const char* textName) {
     return 0;
 }
 
+constexpr const char* USAGE = "usage: quillpack pack TEXT QUILL.BIN\n"
+                              "       quillpack unpack QUILL.BIN [TEXT]\n";
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(USAGE, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
+        return kestrel::tools::printVersion("quillpack");
     if (argc == 4 && std::strcmp(argv[1], "pack") == 0)
         return pack(argv[2], argv[3]);
     if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "unpack") == 0)
         return unpack(argv[2], argc == 4 ? argv[3] : nullptr);
-    std::fprintf(stderr, "usage: quillpack pack TEXT QUILL.BIN\n"
-                         "       quillpack unpack QUILL.BIN [TEXT]\n");
+    std::fputs(USAGE, stderr);
     return 2;
 }

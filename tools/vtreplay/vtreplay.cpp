@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "terminal/screen_dump.h"
+#include "tools/common/program_version.h"
 #include "terminal/terminal_parser.h"
 
 namespace {
@@ -27,6 +28,7 @@ options:
   --attrs          add the attribute words of every line
   --events         add one line per notification, host replies included
   --help           this text
+  --version        the release
 
 output, one item per line:
   size CxR scrollback S lines L   geometry; L = rows + scroll-back lines
@@ -89,6 +91,8 @@ bool parseOptions(int argc, char** argv, Options& options)
         if (arg == "--help") {
             std::fputs(USAGE, stdout);
             std::exit(0);
+        } else if (arg == "--version") {
+            std::exit(kestrel::tools::printVersion("vtreplay"));
         } else if (arg == "--cols" && number(1, kestrel::MAX_COLUMNS)) {
             options.columns = static_cast<int>(value);
         } else if (arg == "--rows" && number(1, kestrel::MAX_ROWS)) {
