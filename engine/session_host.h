@@ -2,13 +2,24 @@
 // The engine never reaches for the program's own variables: whatever owns
 // them answers through this interface.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace kestrel {
 
 struct RsaPublicKey;
+
+// What the session runs once logged in. The default is the handheld's: a
+// shell on a pseudo-terminal.
+struct SessionRequest {
+    bool terminal = true;
+    std::optional<std::string> command; // sent with the execute-command message
+};
+
+enum class OutputStream { Stdout, Stderr };
 
 struct TerminalGeometry {
     uint32_t rows;
@@ -30,6 +41,18 @@ public:
     // (worker thread). The handheld trusts every key; a desktop client may
     // keep known keys and refuse a changed one.
     virtual bool acceptHostKey(const RsaPublicKey&) { return true; }
+
+    virtual SessionRequest request() const { return {}; }
+    // The terminal type named in the pty request.
+    virtual std::string terminalType() const { return useVt52() ? "vt52" : "vt100"; }
+    // Server output (worker thread). A host that takes it (true) gets the
+    // bytes exact, zero bytes included, and the exit confirmation goes out
+    // only after this returns, so it should have written them by then. By
+    // default (false) they are shown in the terminal as text.
+    virtual bool takeOutput(OutputStream, const char*, std::size_t) { return false; }
+    // The shell or command has been requested (worker thread): input sent
+    // from now on goes straight out instead of waiting.
+    virtual void sessionStarted() {}
 };
 
 // A host whose values are set up front and may change during the session

@@ -1,6 +1,7 @@
 // The command line of kestrel1, and the exit codes it promises.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "posix/settings_file.h"
@@ -37,7 +38,25 @@ struct ClientOptions {
     uint32_t scrollbackLines = 100;
     double connectTimeout = DEFAULT_CONNECT_TIMEOUT;
     bool acceptNewHostKey = false;
+    // The remote command, its words joined by spaces as the server's shell
+    // reads them; none for a shell.
+    std::optional<std::string> command;
+    bool forceTerminal = false; // -t
+    bool noTerminal = false;    // -T
+    bool verbose = false;       // -v: the status lines on stderr
+    bool quiet = false;         // -q: no warnings
 };
+
+// The interactive session shows the server through the terminal emulator;
+// every other session passes the bytes through untouched.
+struct SessionMode {
+    bool interactive;
+    bool requestTerminal;
+};
+SessionMode chooseSessionMode(const ClientOptions& options, bool stdinIsTerminal, bool stdoutIsTerminal);
+
+// The warning a cipher choice deserves, empty when none.
+std::string cipherWarning(uint32_t cipher);
 
 enum class ParseResult { Run, Exit, Error };
 
@@ -45,6 +64,8 @@ enum class ParseResult { Run, Exit, Error };
 // settings (which supply the user name, the terminal type and the
 // scroll-back when the command line does not). message is the help text
 // (Exit) or the complaint (Error).
+// Everything from the first word after the destination on is the command,
+// whatever looks like an option in it.
 ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored, ClientOptions& options,
                              std::string& message);
 
