@@ -44,6 +44,15 @@ void cipherKeyTripleDes(CipherContext& context, const uint8_t* key, std::size_t 
     secureZero(scratch, sizeof scratch);
 }
 
+void cipherKeyDes(CipherContext& context, const uint8_t* key, std::size_t keyLength) {
+    cipherClear(context);
+    context.type = CIPHER_DES;
+    uint8_t scratch[8] = {};
+    std::memcpy(scratch, key, std::min(keyLength, sizeof scratch));
+    desSetKey(scratch, context.state.des.schedule);
+    secureZero(scratch, sizeof scratch);
+}
+
 void cipherKeyBlowfish(CipherContext& context, const uint8_t* key, std::size_t keyLength) {
     cipherClear(context);
     context.type = CIPHER_BLOWFISH;
@@ -53,6 +62,9 @@ void cipherKeyBlowfish(CipherContext& context, const uint8_t* key, std::size_t k
 
 void cipherEncrypt(CipherContext& context, uint8_t* data, std::size_t length) {
     switch (context.type) {
+    case CIPHER_DES:
+        desCbcEncrypt(context.state.des.schedule, context.state.des.iv, data, data, length);
+        break;
     case CIPHER_TRIPLE_DES:
         tripleDesEncrypt(context.state.tripleDes, data, data, length);
         break;
@@ -66,6 +78,9 @@ void cipherEncrypt(CipherContext& context, uint8_t* data, std::size_t length) {
 
 void cipherDecrypt(CipherContext& context, uint8_t* data, std::size_t length) {
     switch (context.type) {
+    case CIPHER_DES:
+        desCbcDecrypt(context.state.des.schedule, context.state.des.iv, data, data, length);
+        break;
     case CIPHER_TRIPLE_DES:
         tripleDesDecrypt(context.state.tripleDes, data, data, length);
         break;

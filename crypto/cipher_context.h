@@ -11,12 +11,14 @@ namespace kestrel {
 
 // Wire cipher numbers of protocol 1.5.
 constexpr uint32_t CIPHER_NONE = 0;
+constexpr uint32_t CIPHER_DES = 2;
 constexpr uint32_t CIPHER_TRIPLE_DES = 3;
 constexpr uint32_t CIPHER_BLOWFISH = 6;
 
 struct CipherContext {
     uint32_t type;
     union {
+        SingleDesState des;
         TripleDesState tripleDes;
         BlowfishState blowfish;
     } state;
@@ -28,6 +30,8 @@ struct CipherContext {
 // bytes or fewer, missing bytes are zero); Blowfish uses all keyLength bytes.
 void cipherKeyTripleDes(CipherContext& context, const uint8_t* key, std::size_t keyLength);
 void cipherKeyBlowfish(CipherContext& context, const uint8_t* key, std::size_t keyLength);
+// Single DES uses key bytes 0..7 (missing bytes are zero).
+void cipherKeyDes(CipherContext& context, const uint8_t* key, std::size_t keyLength);
 void cipherKeyNone(CipherContext& context);
 
 // In-place transform of a packet's encrypted range (length a multiple of 8),

@@ -12,6 +12,12 @@ struct DesKeySchedule {
     uint32_t subkeys[32];
 };
 
+// Single DES in CBC mode, the protocol's cipher 2: one key, one running IV.
+struct SingleDesState {
+    DesKeySchedule schedule;
+    uint8_t iv[8];
+};
+
 struct TripleDesState {
     DesKeySchedule schedule1;
     uint8_t iv1[8];

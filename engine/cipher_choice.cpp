@@ -60,6 +60,17 @@ uint8_t chooseCipher(SessionState&, uint8_t candidate, uint32_t mask) {
         logStatus("No cipher selected. Encryption disabled.\n");
         return CIPHER_NONE;
     }
+    if (candidate == CANDIDATE_DES) {
+        logStatus("Attempting cipher type '");
+        logStatus("DES'...\n");
+        if (offered(mask, CIPHER_DES)) {
+            logStatus("Cipher 'DES' selected.\n");
+            return CIPHER_DES;
+        }
+        // What the server offers instead is stronger; it is taken.
+        logStatus("Cipher type 'DES' not supported by server.\n");
+        candidate = CANDIDATE_3DES;
+    }
     // An unknown preference (a damaged setting) is taken as the default.
     const Candidate* current = find(candidate);
     if (current == nullptr)

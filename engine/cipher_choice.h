@@ -14,6 +14,8 @@ constexpr uint8_t CANDIDATE_3DES = 3;
 constexpr uint8_t CANDIDATE_3DESCBC = 9;
 constexpr uint8_t CANDIDATE_BLOWFISH = 6;
 constexpr uint8_t CANDIDATE_BLOWFISHCBC = 8;
+// Single DES is tried only when asked for by name, never as a fall-back.
+constexpr uint8_t CANDIDATE_DES = 2;
 
 // The wire cipher (3, 6 or 0) to send. Support is the server's mask bit
 // 1 << wire number; 0 is returned only when the preference is none.

@@ -43,6 +43,8 @@ std::unique_ptr<CipherTransport> makeCipherTransport(SessionState& state) {
         return std::make_unique<TripleDesTransport>(plain, state.contexts);
     case CIPHER_BLOWFISH:
         return std::make_unique<BlowfishTransport>(plain, state.contexts);
+    case CIPHER_DES:
+        return std::make_unique<DesTransport>(plain, state.contexts);
     default:
         return std::make_unique<NullCipherTransport>(plain, state.contexts);
     }

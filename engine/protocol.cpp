@@ -1,5 +1,6 @@
 #include "engine/protocol.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -40,12 +41,26 @@ void putWindowSize(PacketBuffer& buffer, const TerminalGeometry& size) {
     buffer.putUint32(size.heightPixels);
 }
 
-void writeStdin(CipherTransport& transport, const char* text, std::size_t length) {
+// Data longer than one packet takes goes out in several, in order.
+bool writeStdin(CipherTransport& transport, const char* text, std::size_t length) {
     PacketBuffer buffer;
-    buffer.beginPacket(MSG_CMSG_STDIN_DATA);
-    buffer.putBytesString(text, length);
+    bool sent = true;
+    do {
+        std::size_t piece = std::min(length, STDIN_PACKET_DATA);
+        buffer.beginPacket(MSG_CMSG_STDIN_DATA);
+        buffer.putBytesString(text, piece);
+        sent = transport.writePacket(buffer) == 0;
+        buffer.wipe();
+        text += piece;
+        length -= piece;
+    } while (sent && length > 0);
+    return sent;
+}
+
+void writeEmpty(CipherTransport& transport, int type) {
+    PacketBuffer buffer;
+    buffer.beginPacket(uint8_t(type));
     transport.writePacket(buffer);
-    buffer.wipe();
 }
 
 void writeWindowSize(CipherTransport& transport, const TerminalGeometry& size) {
@@ -77,12 +92,13 @@ SessionEnd badReadEnd(int type) {
     return type == READ_INSERTION_ATTACK ? END_INSERTION_ATTACK : END_CANNOT_DECRYPT;
 }
 
-void showDisconnectReason(PacketBuffer& buffer) {
+void showDisconnectReason(SessionState& state, PacketBuffer& buffer) {
     std::string reason = buffer.getString();
     std::string_view text(reason.c_str(), std::strlen(reason.c_str()));
     std::size_t room = DISCONNECT_MESSAGE_SIZE - 1 - std::strlen(TEXT_SERVER_RESPONSE) - 1;
     if (text.size() > room)
         text = text.substr(0, room);
+    state.disconnectReason.assign(text);
     std::string line = TEXT_SERVER_RESPONSE;
     line.append(text);
     line.push_back('\n');
@@ -129,7 +145,7 @@ SessionEnd exchangeKeys(SessionState& state, PacketBuffer& buffer) {
 SessionEnd confirmKey(SessionState& state, PacketBuffer& buffer) {
     int first = state.cipherTransport->readKeyConfirmation(buffer);
     if (first == MSG_DISCONNECT) {
-        showDisconnectReason(buffer);
+        showDisconnectReason(state, buffer);
         return END_KEY_EXCHANGE;
     }
     if (first == READ_INSERTION_ATTACK) {
@@ -176,7 +192,7 @@ SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
         return badReadEnd(reply);
     if (reply == MSG_DISCONNECT) {
         logStatus("Error during authorization!\n");
-        showDisconnectReason(buffer);
+        showDisconnectReason(state, buffer);
         return END_LOGIN_REFUSED;
     }
     if (reply != MSG_SMSG_SUCCESS) {
@@ -233,7 +249,7 @@ SessionEnd requestCompression(SessionState& state, PacketBuffer& buffer) {
 SessionEnd requestTerminal(SessionState& state, PacketBuffer& buffer) {
     TerminalGeometry size = state.host.geometry();
     buffer.beginPacket(MSG_CMSG_REQUEST_PTY);
-    buffer.putString(state.host.useVt52() ? "vt52" : "vt100");
+    buffer.putString(state.host.terminalType().c_str());
     putWindowSize(buffer, size);
     buffer.putByte(0); // end of the terminal-mode list
     sendPacket(state, *state.cipherTransport, buffer);
@@ -244,12 +260,17 @@ SessionEnd requestTerminal(SessionState& state, PacketBuffer& buffer) {
     return END_SERVER_EXIT;
 }
 
-// The shell request and whatever the user typed while the handshake ran,
-// under one hold of the lock so nothing slips in between.
-void startShell(SessionState& state, PacketBuffer& buffer) {
-    std::lock_guard<std::mutex> hold(state.sendLock);
+// The shell or command request and whatever the user typed while the
+// handshake ran, under one hold of the lock so nothing slips in between.
+void startShell(SessionState& state, PacketBuffer& buffer, const SessionRequest& request) {
+    std::unique_lock<std::mutex> hold(state.sendLock);
     CipherTransport& cipher = *state.cipherTransport;
-    buffer.beginPacket(MSG_CMSG_EXEC_SHELL);
+    if (request.command) {
+        buffer.beginPacket(MSG_CMSG_EXEC_CMD);
+        buffer.putBytesString(request.command->data(), request.command->size());
+    } else {
+        buffer.beginPacket(MSG_CMSG_EXEC_SHELL);
+    }
     cipher.writePacket(buffer);
     if (state.windowSizePending)
         writeWindowSize(cipher, state.host.geometry());
@@ -258,8 +279,31 @@ void startShell(SessionState& state, PacketBuffer& buffer) {
         secureZero(state.pendingInput.data(), state.pendingInput.size());
         state.pendingInput.clear();
     }
+    if (state.inputEnded)
+        writeEmpty(cipher, MSG_CMSG_EOF);
     state.windowSizePending = false;
     state.shellStarted = true;
+    hold.unlock();
+    state.host.sessionStarted();
+}
+
+// Output the host does not take is shown as the terminal takes text.
+void deliverOutput(SessionState& state, int type, std::string_view data) {
+    OutputStream which = type == MSG_SMSG_STDERR_DATA ? OutputStream::Stderr : OutputStream::Stdout;
+    if (!state.host.takeOutput(which, data.data(), data.size()))
+        showText(data);
+}
+
+// Every output packet before the exit status has been delivered, so the
+// confirmation tells the server that the output arrived.
+SessionEnd takeExitStatus(SessionState& state, PacketBuffer& buffer) {
+    uint32_t status = buffer.getUint32();
+    if (!buffer.failed())
+        state.exitStatus = status;
+    flushStatus();
+    std::lock_guard<std::mutex> hold(state.sendLock);
+    writeEmpty(*state.cipherTransport, MSG_CMSG_EXIT_CONFIRMATION);
+    return END_SERVER_EXIT;
 }
 
 SessionEnd interact(SessionState& state, PacketBuffer& buffer) {
@@ -275,16 +319,15 @@ SessionEnd interact(SessionState& state, PacketBuffer& buffer) {
                 logStatus(TEXT_MALFORMED);
                 return END_MALFORMED;
             }
-            showText(text);
+            if (type == MSG_DISCONNECT) {
+                state.disconnectReason.assign(text.substr(0, text.find('\0')).substr(0, DISCONNECT_MESSAGE_SIZE));
+                showText(text);
+                return END_SERVER_DISCONNECT;
+            }
+            deliverOutput(state, type, text);
         }
-        if (type == MSG_DISCONNECT)
-            return END_SERVER_DISCONNECT;
-        if (type == MSG_SMSG_EXITSTATUS) {
-            uint32_t status = buffer.getUint32();
-            if (!buffer.failed())
-                state.exitStatus = status;
-            return END_SERVER_EXIT;
-        }
+        if (type == MSG_SMSG_EXITSTATUS)
+            return takeExitStatus(state, buffer);
     }
 }
 
@@ -304,10 +347,13 @@ SessionEnd runSteps(SessionState& state, PacketBuffer& buffer) {
     end = requestCompression(state, buffer);
     if (end != END_SERVER_EXIT)
         return end;
-    end = requestTerminal(state, buffer);
-    if (end != END_SERVER_EXIT)
-        return end;
-    startShell(state, buffer);
+    SessionRequest request = state.host.request();
+    if (request.terminal) {
+        end = requestTerminal(state, buffer);
+        if (end != END_SERVER_EXIT)
+            return end;
+    }
+    startShell(state, buffer, request);
     return interact(state, buffer);
 }
 
@@ -322,19 +368,30 @@ SessionEnd runSession(SessionState& state) {
     return end;
 }
 
-void sendStdinData(SessionState& state, const char* text) {
-    std::size_t length = std::strlen(text);
+void sendStdinData(SessionState& state, const char* text) { sendStdinBytes(state, text, std::strlen(text)); }
+
+bool sendStdinBytes(SessionState& state, const char* data, std::size_t length) {
     std::lock_guard<std::mutex> hold(state.sendLock);
-    if (!state.cipherTransport)
-        return;
+    if (!state.cipherTransport || state.inputEnded)
+        return false;
     if (!state.shellStarted) {
         // The server takes no data before the shell; dropping it would lose
         // type-ahead, so it waits (within bounds).
-        if (state.pendingInput.size() + length <= PENDING_INPUT_LIMIT)
-            state.pendingInput.append(text, length);
-        return;
+        if (state.pendingInput.size() + length > PENDING_INPUT_LIMIT)
+            return false;
+        state.pendingInput.append(data, length);
+        return true;
     }
-    writeStdin(*state.cipherTransport, text, length);
+    return writeStdin(*state.cipherTransport, data, length);
+}
+
+void sendStdinEof(SessionState& state) {
+    std::lock_guard<std::mutex> hold(state.sendLock);
+    if (!state.cipherTransport || state.inputEnded)
+        return;
+    state.inputEnded = true;
+    if (state.shellStarted)
+        writeEmpty(*state.cipherTransport, MSG_CMSG_EOF);
 }
 
 void sendIgnore(SessionState& state, std::size_t length) {

@@ -10,6 +10,10 @@ namespace kestrel {
 constexpr const char* CLIENT_IDENTIFICATION = "SSH-1.5-KESTREL11.00.46\n";
 // "Server response: " + reason + "\n" fits this many bytes with its terminator.
 constexpr std::size_t DISCONNECT_MESSAGE_SIZE = 200;
+// Input per standard-input packet: large enough that the per-packet cost
+// vanishes in a bulk upload, far below the 256 KiB packet ceiling so every
+// server takes it.
+constexpr std::size_t STDIN_PACKET_DATA = 32 * 1024;
 
 enum SessionEnd {
     END_SERVER_EXIT,        // exit status received
@@ -34,6 +38,15 @@ SessionEnd runSession(SessionState& state);
 void sendStdinData(SessionState& state, const char* text);
 // An ignore message with `length` random bytes, once the shell runs.
 void sendIgnore(SessionState& state, std::size_t length);
+// Bytes exactly as given, zero bytes included, in packets of at most
+// STDIN_PACKET_DATA bytes; blocks while the connection takes no more. Before
+// the shell start they wait like typed text, within PENDING_INPUT_LIMIT.
+// False when they could not go: no cipher transport yet, the wait full, the
+// end of input already sent, or the connection failed.
+bool sendStdinBytes(SessionState& state, const char* data, std::size_t length);
+// The end of standard input (once; later input is refused). Before the shell
+// start it goes out right after the waiting input.
+void sendStdinEof(SessionState& state);
 // The host's current geometry; before the shell start it is sent right after
 // the shell request.
 void sendWindowSize(SessionState& state);

@@ -61,9 +61,12 @@ struct SessionState {
     bool shellStarted = false;     // guarded by sendLock
     std::string pendingInput;      // guarded by sendLock
     bool windowSizePending = false; // guarded by sendLock
+    bool inputEnded = false;       // guarded by sendLock
     std::atomic<bool> workerRunning{false};
     // The remote command's exit status, once the server has reported it.
     std::optional<uint32_t> exitStatus;
+    // The reason of the server's disconnect, as shown to the user.
+    std::string disconnectReason;
 };
 
 // Sends one packet on the plain or the cipher transport under the send lock.

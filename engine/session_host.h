@@ -2,8 +2,10 @@
 // The engine never reaches for the program's own variables: whatever owns
 // them answers through this interface.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace kestrel {
@@ -26,6 +28,15 @@ enum class PasswordCamouflage {
 // its user finds them (settingName).
 constexpr const char* SETTING_PASSWORD_CAMOUFLAGE = "PasswordCamouflage";
 constexpr const char* SETTING_OBSCURE_KEYSTROKE_TIMING = "ObscureKeystrokeTiming";
+
+// What the session runs once logged in. The default is the handheld's: a
+// shell on a pseudo-terminal.
+struct SessionRequest {
+    bool terminal = true;
+    std::optional<std::string> command; // sent with the execute-command message
+};
+
+enum class OutputStream { Stdout, Stderr };
 
 struct TerminalGeometry {
     uint32_t rows;
@@ -54,6 +65,18 @@ public:
     virtual std::string settingName(const char* keyword) const { return keyword; }
     // The zlib level to ask the server for after the login, 0 for none.
     virtual int compressionLevel() const { return 0; }
+
+    virtual SessionRequest request() const { return {}; }
+    // The terminal type named in the pty request.
+    virtual std::string terminalType() const { return useVt52() ? "vt52" : "vt100"; }
+    // Server output (worker thread). A host that takes it (true) gets the
+    // bytes exact, zero bytes included, and the exit confirmation goes out
+    // only after this returns, so it should have written them by then. By
+    // default (false) they are shown in the terminal as text.
+    virtual bool takeOutput(OutputStream, const char*, std::size_t) { return false; }
+    // The shell or command has been requested (worker thread): input sent
+    // from now on goes straight out instead of waiting.
+    virtual void sessionStarted() {}
 };
 
 // A host whose values are set up front and may change during the session

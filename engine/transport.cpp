@@ -203,6 +203,18 @@ void TripleDesTransport::decrypt(PacketBuffer& buffer) {
     tripleDesDecrypt(contexts_.receive.state.tripleDes, body, body, packetBodySize(buffer));
 }
 
+void DesTransport::setKey(CipherContext& context, const uint8_t* key, std::size_t length, int) {
+    cipherKeyDes(context, key, length);
+}
+
+void DesTransport::encrypt(PacketBuffer& buffer) {
+    cipherEncrypt(contexts_.send, packetBody(buffer), packetBodySize(buffer));
+}
+
+void DesTransport::decrypt(PacketBuffer& buffer) {
+    cipherDecrypt(contexts_.receive, packetBody(buffer), packetBodySize(buffer));
+}
+
 void BlowfishTransport::setKey(CipherContext& context, const uint8_t* key, std::size_t length,
                                int) {
     cipherKeyBlowfish(context, key, length);

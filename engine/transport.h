@@ -24,13 +24,16 @@ constexpr int MSG_CMSG_AUTH_PASSWORD = 9;
 constexpr int MSG_CMSG_REQUEST_PTY = 10;
 constexpr int MSG_CMSG_WINDOW_SIZE = 11;
 constexpr int MSG_CMSG_EXEC_SHELL = 12;
+constexpr int MSG_CMSG_EXEC_CMD = 13;
 constexpr int MSG_SMSG_SUCCESS = 14;
 constexpr int MSG_SMSG_FAILURE = 15;
 constexpr int MSG_CMSG_STDIN_DATA = 16;
 constexpr int MSG_SMSG_STDOUT_DATA = 17;
 constexpr int MSG_SMSG_STDERR_DATA = 18;
+constexpr int MSG_CMSG_EOF = 19;
 constexpr int MSG_SMSG_EXITSTATUS = 20;
 constexpr int MSG_IGNORE = 32;
+constexpr int MSG_CMSG_EXIT_CONFIRMATION = 33;
 constexpr int MSG_DEBUG = 36;
 
 // readPacket results besides a message type.
@@ -161,6 +164,16 @@ private:
 void setInsertionCheck(bool enabled);
 
 class TripleDesTransport : public CipherTransport {
+public:
+    using CipherTransport::CipherTransport;
+    void setKey(CipherContext& context, const uint8_t* key, std::size_t length,
+                int direction) override;
+    void encrypt(PacketBuffer& buffer) override;
+    void decrypt(PacketBuffer& buffer) override;
+};
+
+// Single DES: weak, for equipment that offers nothing else.
+class DesTransport : public CipherTransport {
 public:
     using CipherTransport::CipherTransport;
     void setKey(CipherContext& context, const uint8_t* key, std::size_t length,

@@ -20,6 +20,7 @@
 #include "posix/client_host.h"
 #include "posix/key_input.h"
 #include "posix/screen_painter.h"
+#include "posix/session_end.h"
 #include "posix/tcp_connect.h"
 #include "posix/terminal_io.h"
 
@@ -311,6 +312,8 @@ int Client::run(SocketHandle connection, std::string& reason) {
     bindStatusSink(&view_);
     for (const char* line : BANNER)
         logStatus(line);
+    if (std::string warning = cipherWarning(options_.cipher); !warning.empty() && !options_.quiet)
+        logStatus("Warning - " + warning + "\r\n");
     logStatus("Connected to host.\n");
 
     state_ = new SessionState(std::make_unique<Transport>(connection), options_.cipher, *host_);
@@ -376,48 +379,18 @@ int Client::run(SocketHandle connection, std::string& reason) {
 }
 
 int Client::exitCode(SessionEnd end, std::string& reason) const {
-    std::string where = options_.host + " port " + std::to_string(options_.port);
     if (stop_) {
         reason = stopReason_;
         return stopSignal_ != 0 ? 128 + stopSignal_ : EXIT_SESSION_LOST;
     }
-    switch (end) {
-    case END_SERVER_EXIT:
-        return state_->exitStatus ? int(*state_->exitStatus & 0xff) : 0;
-    case END_SERVER_DISCONNECT:
-        reason = "the server at " + where + " closed the session";
-        return EXIT_SESSION_LOST;
-    case END_CONNECTION_LOST:
-        reason = "connection to " + where + " lost";
-        return EXIT_SESSION_LOST;
-    case END_LOGIN_REFUSED:
-        reason = "login as " + options_.user + " refused by " + where;
-        return EXIT_LOGIN_REFUSED;
-    default:
-        break;
-    }
-    if (host_->decision() == HostKeyDecision::Changed) {
-        reason = "the host key of " + where + " has changed; remove line " + std::to_string(host_->changedLine()) +
-                 " of " + host_->knownHosts().path() + " to accept the new key";
-        return EXIT_HOST_KEY_REFUSED;
-    }
-    if (host_->decision() == HostKeyDecision::Unreadable) {
-        reason = "the host key of " + where + " cannot be checked: " + host_->problem();
-        return EXIT_HOST_KEY_REFUSED;
-    }
-    if (host_->decision() == HostKeyDecision::Refused) {
-        reason = "the host key of " + where + " was not accepted";
-        return EXIT_HOST_KEY_REFUSED;
-    }
-    reason = "protocol failure with " + where;
-    return EXIT_PROTOCOL_FAILED;
+    return sessionExitCode(end, *state_, *host_, options_, "", reason);
 }
 
 } // namespace
 
 int runClient(ClientOptions& options, std::string& reason) {
     if (!isatty(TERMINAL_IN) || !isatty(TERMINAL_OUT)) {
-        reason = "needs a terminal (for scripts, use kestrel1-cli)";
+        reason = "the interactive session needs a terminal";
         return EXIT_USAGE;
     }
     int wake[2];

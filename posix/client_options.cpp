@@ -74,7 +74,35 @@ std::string loginName() {
     return login != nullptr ? login : "";
 }
 
+std::string joinCommand(std::vector<std::string> words) {
+    if (!words.empty() && words.front() == "--")
+        words.erase(words.begin());
+    std::string command;
+    for (const std::string& word : words)
+        command += (command.empty() ? "" : " ") + word;
+    return command;
+}
+
 } // namespace
+
+SessionMode chooseSessionMode(const ClientOptions& options, bool stdinIsTerminal, bool stdoutIsTerminal) {
+    if (options.noTerminal)
+        return {false, false};
+    if (options.command)
+        return {false, options.forceTerminal};
+    if (stdinIsTerminal && stdoutIsTerminal)
+        return {true, true};
+    return {false, options.forceTerminal || stdinIsTerminal};
+}
+
+std::string cipherWarning(uint32_t cipher) {
+    if (cipher == CIPHER_DES)
+        return "single DES is weak: anyone who records the session can read it; use it only where nothing "
+               "better is offered";
+    if (cipher == CIPHER_NONE)
+        return "no encryption: the password and the whole session cross the network readable";
+    return "";
+}
 
 bool splitTarget(const std::string& target, std::string& user, std::string& host, int& port) {
     std::string rest = target;
@@ -110,18 +138,26 @@ bool splitTarget(const std::string& target, std::string& user, std::string& host
 
 ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored, ClientOptions& options,
                              std::string& message) {
-    CLI::App app{"Interactive SSH protocol 1.5 client, with the terminal of the Kestrel1 handheld.\n"
+    CLI::App app{"SSH protocol 1.5 client: an interactive session with the terminal of the Kestrel1 handheld,\n"
+                 "or a remote command with its input and output passed through.\n"
                  "Password: KESTREL_PASSWORD, --password-file, or asked on the terminal.",
                  "kestrel1"};
+    // The first word after the destination starts the command.
+    app.prefix_command();
     std::string target, user, cipher = "3des", passwordFile, camouflage, obscureTiming;
     int port = 0;
     bool vt52 = false;
     int scrollback = -1;
-    app.add_option("target", target, "[user@]host[:port]")->required();
+    app.add_option("destination", target, "[user@]host[:port], then the command and its arguments, if any")
+        ->required();
     app.add_option("-p,--port", port, "server port (default 22)")->check(CLI::Range(1, 65535));
     app.add_option("-l,--login", user, "user name (default: the stored one, else $USER)");
-    app.add_option("-c,--cipher", cipher, "3des (default), blowfish or none")
-        ->check(CLI::IsMember({"3des", "blowfish", "none"}));
+    app.add_option("-c,--cipher", cipher, "3des (default), blowfish, des (weak) or none")
+        ->check(CLI::IsMember({"3des", "blowfish", "des", "none"}));
+    app.add_flag("-t", options.forceTerminal, "request a pseudo-terminal even for a command or without a terminal");
+    app.add_flag("-T", options.noTerminal, "never request a pseudo-terminal");
+    app.add_flag("-v,--verbose", options.verbose, "show the session's status lines on stderr");
+    app.add_flag("-q,--quiet", options.quiet, "no warnings");
     app.add_flag("--vt52", vt52, "VT52 terminal instead of VT100");
     app.add_option("--scrollback", scrollback, "scroll-back lines, 0 to 500")->check(CLI::Range(settings::MIN_SCROLLBACK_LINES, settings::MAX_SCROLLBACK_LINES));
     app.add_option("--password-file", passwordFile, "read the password from the first line of FILE");
@@ -154,6 +190,12 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
         message = e.what();
         return ParseResult::Error;
     }
+    if (!app.remaining().empty())
+        options.command = joinCommand(app.remaining());
+    if (options.forceTerminal && options.noTerminal) {
+        message = "-t and -T exclude each other";
+        return ParseResult::Error;
+    }
     std::string targetUser;
     int targetPort = 0;
     if (!splitTarget(target, targetUser, options.host, targetPort)) {
@@ -171,8 +213,6 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
     applySshConfig(config, given, options);
     if (options.user.empty())
         options.user = stored.userName.value_or(loginName());
-    if (std::string warning = cipherWarning(options.cipher); !warning.empty())
-        options.warnings.push_back(warning);
     options.vt52 = vt52 || stored.useVt52;
     options.scrollbackLines = scrollback >= 0 ? uint32_t(scrollback) : stored.scrollbackLines;
     if (!wireChoice(camouflage, stored, SETTING_PASSWORD_CAMOUFLAGE, options.host, settings::camouflageFromText,

@@ -1,6 +1,7 @@
 // The command line of kestrel1, and the exit codes it promises.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,7 +56,25 @@ struct ClientOptions {
     std::string requestTty;     // yes, no, force, auto; empty when not set
     std::vector<std::string> identityFiles, localForwards, remoteForwards;
     std::vector<std::string> warnings; // for stderr before the session starts
+    // The remote command, its words joined by spaces as the server's shell
+    // reads them; none for a shell.
+    std::optional<std::string> command;
+    bool forceTerminal = false; // -t
+    bool noTerminal = false;    // -T
+    bool verbose = false;       // -v: the status lines on stderr
+    bool quiet = false;         // -q: no warnings
 };
+
+// The interactive session shows the server through the terminal emulator;
+// every other session passes the bytes through untouched.
+struct SessionMode {
+    bool interactive;
+    bool requestTerminal;
+};
+SessionMode chooseSessionMode(const ClientOptions& options, bool stdinIsTerminal, bool stdoutIsTerminal);
+
+// The warning a cipher choice deserves, empty when none.
+std::string cipherWarning(uint32_t cipher);
 
 enum class ParseResult { Run, Exit, Error };
 
@@ -64,6 +83,8 @@ enum class ParseResult { Run, Exit, Error };
 // and the wire-hiding choices, per host or for all, when the command line
 // does not). message is the help text
 // (Exit) or the complaint (Error).
+// Everything from the first word after the destination on is the command,
+// whatever looks like an option in it.
 ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored, ClientOptions& options,
                              std::string& message);
 

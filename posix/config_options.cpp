@@ -9,7 +9,6 @@ namespace kestrel::client {
 namespace {
 
 // The protocol's number for single DES.
-constexpr uint32_t CIPHER_CODE_DES = 2;
 
 std::string homeFolder() {
     const char* home = std::getenv("HOME");
@@ -45,16 +44,8 @@ uint32_t cipherCode(const std::string& name) {
     if (name == "none")
         return CIPHER_NONE;
     if (name == "des")
-        return CIPHER_CODE_DES;
+        return CIPHER_DES;
     return CIPHER_TRIPLE_DES;
-}
-
-std::string cipherWarning(uint32_t cipher) {
-    if (cipher == CIPHER_NONE)
-        return "warning: cipher none: the session, password included, goes over the network in clear";
-    if (cipher == CIPHER_CODE_DES)
-        return "warning: cipher des: single DES is weak, broken by brute force within days";
-    return "";
 }
 
 bool readSshConfig(const std::vector<std::string>& dashO, const std::string& file,

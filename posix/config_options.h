@@ -33,7 +33,5 @@ void applySshConfig(const SshConfig& config, const FlagsGiven& given, ClientOpti
 std::string expandHome(const std::string& path);
 
 uint32_t cipherCode(const std::string& name);
-// The line a weak choice earns on stderr; empty for a sound one.
-std::string cipherWarning(uint32_t cipher);
 
 } // namespace kestrel::client

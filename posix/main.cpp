@@ -1,11 +1,14 @@
-// kestrel1: an interactive SSH protocol 1.5 client for POSIX terminals, with
-// the handheld's engine and terminal.
+// kestrel1: an SSH protocol 1.5 client for POSIX terminals, with the
+// handheld's engine and terminal for interactive sessions, and remote
+// commands and pipes for scripts.
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 
 #include "engine/printable_text.h"
 #include "posix/client_app.h"
 #include "posix/client_options.h"
+#include "posix/pipe_client.h"
 #include "posix/settings_file.h"
 
 int main(int argc, char** argv) {
@@ -29,7 +32,8 @@ int main(int argc, char** argv) {
     rememberConnection(settings, options.host, options.user, std::to_string(options.port));
     settings.save();
     std::string reason;
-    int code = runClient(options, reason);
+    SessionMode mode = chooseSessionMode(options, isatty(0) != 0, isatty(1) != 0);
+    int code = mode.interactive ? runClient(options, reason) : runPipeClient(options, mode.requestTerminal, reason);
     if (!reason.empty())
         std::fprintf(stderr, "kestrel1: %s\n", kestrel::printable(reason).c_str()); // names from the settings or the command line
     return code;

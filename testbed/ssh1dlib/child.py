@@ -219,8 +219,8 @@ class Child:
             outputs.put(kind, data)
 
     def exit_status(self):
-        code = self.proc.wait()
-        return code if code >= 0 else 128 - code
+        """The exit code, or minus the number of the signal that ended the child."""
+        return self.proc.wait()
 
     def terminate(self):
         """Hang up the child's whole process group, then make sure it is gone."""

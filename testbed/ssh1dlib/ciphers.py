@@ -8,7 +8,7 @@ from array import array
 
 from Cryptodome.Cipher import Blowfish, DES
 
-from .wire import CIPHER_3DES, CIPHER_BLOWFISH, CIPHER_NONE
+from .wire import CIPHER_3DES, CIPHER_BLOWFISH, CIPHER_DES, CIPHER_NONE
 
 _ZERO_IV = bytes(8)
 _WORD = "I" if array("I").itemsize == 4 else "L"
@@ -34,6 +34,36 @@ class NoCipher:
 
     def plaintext_for(self, block):
         return bytes(block)
+
+
+class SingleDesEncryptor:
+    """Single DES-CBC keyed with the first 8 bytes of the session key."""
+    name = "des"
+
+    def __init__(self, key):
+        self._cipher = DES.new(bytes(key[:8]), DES.MODE_CBC, iv=_ZERO_IV)
+        self._block = DES.new(bytes(key[:8]), DES.MODE_ECB)
+        self._last = _ZERO_IV
+
+    def process(self, data):
+        data = self._cipher.encrypt(data)
+        if data:
+            self._last = data[-8:]
+        return data
+
+    def plaintext_for(self, block):
+        """The next plaintext block whose ciphertext is the given block."""
+        return _xor(self._block.decrypt(bytes(block)), self._last)
+
+
+class SingleDesDecryptor:
+    name = "des"
+
+    def __init__(self, key):
+        self._cipher = DES.new(bytes(key[:8]), DES.MODE_CBC, iv=_ZERO_IV)
+
+    def process(self, data):
+        return self._cipher.decrypt(data)
 
 
 class TripleDesEncryptor:
@@ -125,6 +155,8 @@ def make_pair(cipher_type, session_key):
     """(decryptor for received packets, encryptor for sent packets)."""
     if cipher_type == CIPHER_NONE:
         return NoCipher(), NoCipher()
+    if cipher_type == CIPHER_DES:
+        return SingleDesDecryptor(session_key), SingleDesEncryptor(session_key)
     if cipher_type == CIPHER_3DES:
         return TripleDesDecryptor(session_key), TripleDesEncryptor(session_key)
     if cipher_type == CIPHER_BLOWFISH:

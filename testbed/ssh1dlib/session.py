@@ -358,6 +358,14 @@ class Session:
 
         try:
             status = self.child.pump(emit)
+            if status < 0:
+                # The protocol has no exit status for a signal: the server
+                # says why in its disconnect instead.
+                reason = "Command terminated on signal %d." % -status
+                self.log("killed by signal %d; disconnecting" % -status)
+                self.transport.send_packet(wire.MSG_DISCONNECT, wire.string(reason))
+                self.transport.shutdown()
+                return
             self.log("exit status %d" % status)
             self.transport.send_packet(wire.SMSG_EXITSTATUS, wire.uint32(status))
         except ConnectionClosed:

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
 """ssh1d against Debian's protocol-1 client, run as a black box."""
+import hashlib
 import os
 import re
 import shutil
@@ -33,7 +34,8 @@ class DebianClientTest(unittest.TestCase):
         with open(conf, "w") as handle:
             handle.write(OPENSSL_LEGACY_CONF)
         cls.env = dict(os.environ, OPENSSL_CONF=conf)
-        cls.server = ServerProcess(host_key_bits=2048)
+        # Single DES (bit 1 << 2) offered beside 3DES and Blowfish.
+        cls.server = ServerProcess("--ciphers-mask", "0x4c", host_key_bits=2048)
 
     @classmethod
     def tearDownClass(cls):
@@ -69,6 +71,39 @@ class DebianClientTest(unittest.TestCase):
         self.assertRegex(result.stdout, rb"\d+ \d+\r\n")
         self.assertEqual(result.returncode, 3)
         self.server.wait_for_log(r"started shell \(pid \d+\) on a pty")
+
+    def test_ten_megabytes_up_and_down_by_hash(self):
+        data = os.urandom(10 * 1024 * 1024)
+        digest = hashlib.sha256(data).hexdigest().encode()
+        up = self.ssh("sha256sum", stdin=data)
+        self.assertEqual((up.returncode, up.stdout.split()[0]), (0, digest))
+        path = os.path.join(self.folder, "down.bin")
+        with open(path, "wb") as handle:
+            handle.write(data)
+        down = self.ssh("cat", path)
+        self.assertEqual(down.returncode, 0)
+        self.assertEqual(hashlib.sha256(down.stdout).hexdigest().encode(), digest)
+
+    def test_signal_eof_and_pty_as_the_client_sees_them(self):
+        killed = self.ssh("kill -KILL $$")
+        self.assertIn(b"Command terminated on signal 9.", killed.stderr)
+        self.assertEqual(killed.returncode, 255)
+        counted = self.ssh("wc -c", stdin=b"abc\x00def\n")
+        self.assertEqual((counted.returncode, counted.stdout.strip()), (0, b"8"))
+        plain = self.ssh("tty")
+        self.assertEqual((plain.returncode, plain.stdout), (1, b"not a tty\n"))
+        forced = self.ssh("tty", options=["-tt"])
+        self.assertRegex(forced.stdout, rb"^/dev/pts/\d+\r\n$")
+        self.assertEqual(self.ssh("exit 0").returncode, 0)
+        self.server.wait_for_log(r"exit confirmed")
+
+    def test_single_des(self):
+        result = self.ssh("echo des-ok", options=["-c", "des"])
+        self.assertEqual((result.returncode, result.stdout), (0, b"des-ok\n"), result.stderr)
+        self.assertIn(b"Encryption type: des", result.stderr)
+        data = os.urandom(1000000)
+        echoed = self.ssh("cat", options=["-c", "des"], stdin=data)
+        self.assertEqual(echoed.stdout, data)
 
     def with_fault(self, fault):
         with ServerProcess("--fault", fault, host_key_bits=2048) as faulty:

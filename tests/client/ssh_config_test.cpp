@@ -276,8 +276,8 @@ TEST_F(SshConfigFiles, WeakCiphersAndBadFilesAreReported) {
         ClientOptions options;
         std::string message;
         ASSERT_EQ(CommandLine({host}).parse(options, stored, message), ParseResult::Run);
-        ASSERT_EQ(options.warnings.size(), 1u) << host;
-        EXPECT_EQ(options.warnings[0].rfind("warning: cipher ", 0), 0u);
+        EXPECT_NE(options.cipher, CIPHER_TRIPLE_DES) << host;
+        EXPECT_FALSE(cipherWarning(options.cipher).empty()) << host;
     }
     ClientOptions options;
     std::string message;

@@ -1,6 +1,7 @@
 // Writes reference vectors computed by OpenSSL's libcrypto, an implementation
 // independent of ours: the protocol's three-chain Triple-DES built from three
-// DES-CBC contexts that keep their own IVs across packets, Blowfish-CBC with
+// DES-CBC contexts that keep their own IVs across packets, single DES-CBC,
+// Blowfish-CBC with
 // every 4-byte group reversed on the way in and out, and MD5. The portable
 // replay test checks our code against the file, also in builds that have no
 // OpenSSL. Usage: crypto_oracle_gen <output file> [random_seed]
@@ -110,6 +111,21 @@ void writeTripleDesStream(std::FILE* f, std::mt19937& rng, std::size_t keyLength
     }
 }
 
+// Single DES-CBC keyed with the first 8 bytes of the key, one chain per
+// direction like the others.
+void writeDesStream(std::FILE* f, std::mt19937& rng, std::size_t keyLength) {
+    const Bytes key = randomBytes(rng, keyLength);
+    Chain chain("DES-CBC", desKeyPart(key, 0), true);
+    std::fprintf(f, "des %s\n", hex(key).c_str());
+    const int packets = 1 + int(rng() % 8);
+    for (int p = 0; p < packets; ++p) {
+        const Bytes plain = randomPacket(rng);
+        Bytes wire = plain;
+        chain.run(wire);
+        std::fprintf(f, "p %s %s\n", hex(plain).c_str(), hex(wire).c_str());
+    }
+}
+
 void writeBlowfishStream(std::FILE* f, std::mt19937& rng, std::size_t keyLength) {
     const Bytes key = randomBytes(rng, keyLength);
     Chain chain("BF-CBC", key, true);
@@ -152,6 +168,10 @@ int main(int argc, char** argv) {
     // Session keys are 32 bytes; the other lengths exercise the key rules.
     for (std::size_t length : {32, 32, 32, 32, 32, 32, 24, 17, 16, 9, 8, 5, 40}) {
         writeTripleDesStream(f, rng, length);
+    }
+    // Session keys are 32 bytes; shorter ones leave key bytes zero.
+    for (std::size_t length : {32, 32, 32, 32, 32, 8, 5}) {
+        writeDesStream(f, rng, length);
     }
     for (std::size_t length : {32, 32, 32, 32, 32, 32, 1, 3, 7, 16, 56, 72}) {
         writeBlowfishStream(f, rng, length);

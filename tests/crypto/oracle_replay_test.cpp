@@ -29,7 +29,7 @@ struct Packet {
 };
 
 struct Stream {
-    std::string cipher; // "tdes" or "bf"
+    std::string cipher; // "tdes", "des" or "bf"
     std::vector<uint8_t> key;
     std::vector<Packet> packets;
 };
@@ -57,7 +57,7 @@ Vectors load() {
         std::istringstream fields(line);
         std::string kind, a, b;
         fields >> kind >> a >> b;
-        if (kind == "tdes" || kind == "bf") {
+        if (kind == "tdes" || kind == "des" || kind == "bf") {
             v.streams.push_back({kind, bytesOf(a), {}});
         } else if (kind == "p" && !v.streams.empty()) {
             v.streams.back().packets.push_back({a, b});
@@ -78,6 +78,8 @@ const Vectors& vectors() {
 void keyContext(CipherContext& c, const Stream& s) {
     if (s.cipher == "tdes") {
         cipherKeyTripleDes(c, s.key.data(), s.key.size());
+    } else if (s.cipher == "des") {
+        cipherKeyDes(c, s.key.data(), s.key.size());
     } else {
         cipherKeyBlowfish(c, s.key.data(), s.key.size());
     }
@@ -110,6 +112,17 @@ TEST(OracleReplay, CipherStreamsAgreeByteForByte) {
         }
     }
     EXPECT_GT(checked, 40);
+}
+
+// A file from an older generator lacks them; the check must not pass unseen.
+TEST(OracleReplay, EveryCipherHasStreams) {
+    ASSERT_TRUE(vectors().complete);
+    for (const char* cipher : {"tdes", "des", "bf"}) {
+        int streams = 0;
+        for (const auto& s : vectors().streams)
+            streams += s.cipher == cipher ? 1 : 0;
+        EXPECT_GE(streams, 5) << cipher;
+    }
 }
 
 TEST(OracleReplay, Md5DigestsAgree) {

@@ -457,6 +457,10 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{3, 0x00, 3, TRIPLE_DES_AGAIN},
         ChoiceCase{0, 0x48, 0, tried("NONE") + "No cipher selected. Encryption disabled.\n"},
         ChoiceCase{6, 0x00, 3, BLOWFISH_REFUSED + TRIPLE_DES_AGAIN},
+        // Single DES (mask bit 0x04) only when asked for; refused, the
+        // stronger Triple-DES follows; offered alone, never taken unasked.
+        ChoiceCase{2, 0x4C, 2, taken("DES")}, ChoiceCase{2, 0x48, 3, refused("DES") + taken("3DES")},
+        ChoiceCase{3, 0x04, 3, TRIPLE_DES_AGAIN}, ChoiceCase{6, 0x04, 3, BLOWFISH_REFUSED + TRIPLE_DES_AGAIN},
         // Starting at the second Triple-DES attempt runs out of candidates
         // before 3DESCBC could follow a refused 3DES; still never none.
         ChoiceCase{9, 0x00, 3,

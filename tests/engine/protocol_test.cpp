@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <atomic>
 #include <thread>
 
 #include "engine/protocol.h"
@@ -70,6 +71,28 @@ private:
     PacketBuffer last_;
 };
 
+// The handheld's host unless a test asks for a command session: then it
+// names the request and records the output it takes.
+class RecordingHost : public FixedSessionHost {
+public:
+    using FixedSessionHost::FixedSessionHost;
+    SessionRequest request() const override { return request_; }
+    std::string terminalType() const override { return type_.empty() ? FixedSessionHost::terminalType() : type_; }
+    bool takeOutput(OutputStream which, const char* data, std::size_t length) override {
+        if (!takes_)
+            return false;
+        (which == OutputStream::Stderr ? stderr_ : stdout_).append(data, length);
+        return true;
+    }
+    void sessionStarted() override { started_ = true; }
+
+    SessionRequest request_;
+    std::string type_;
+    bool takes_ = false;
+    std::string stdout_, stderr_;
+    std::atomic<bool> started_{false};
+};
+
 class ProtocolTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -94,7 +117,7 @@ protected:
 
     test::StatusRecorder status;
     test::SocketPair pair;
-    FixedSessionHost host{"alice", "secret", true, {30, 100, 800, 600}};
+    RecordingHost host{"alice", "secret", true, {30, 100, 800, 600}};
     SessionState* state = nullptr;
     ScriptedServer server{pair.server};
     std::thread worker;
@@ -174,6 +197,72 @@ TEST_F(ProtocolTest, TypeAheadAndResizeWaitForTheShell) {
     EXPECT_EQ(finish(), END_SERVER_DISCONNECT);
     EXPECT_TRUE(status.contains("Sent login password\nAuthorization successful.\n"
                                 "Warning - PTTY not Allocated\nbye\n"));
+}
+
+// A command without a pty, as scripts use it: bytes exact both ways, zero
+// bytes included, input split into packets, its end sent once, and the exit
+// status confirmed after the output was handed over.
+TEST_F(ProtocolTest, CommandSessionPassesBytesExactAndConfirmsTheExit) {
+    host.request_ = {false, std::string("sha256sum -")};
+    host.takes_ = true;
+    EXPECT_FALSE(sendStdinBytes(*state, "x", 1)); // no cipher transport yet
+    start();
+    server.handshake();
+    server.send(MSG_SMSG_SUCCESS);
+    server.expect(MSG_CMSG_EXEC_CMD); // no pty request before it
+    EXPECT_EQ(server.last().getString(), "sha256sum -");
+    while (!host.started_.load()) // told right after the request went out
+        std::this_thread::yield();
+
+    std::string data(3 * STDIN_PACKET_DATA + 1696, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = char(i * 7 % 251);
+    ASSERT_TRUE(sendStdinBytes(*state, data.data(), data.size()));
+    sendStdinEof(*state);
+    sendStdinEof(*state);
+    EXPECT_FALSE(sendStdinBytes(*state, "late", 4));
+    std::string received;
+    for (int packet = 0; packet < 4; ++packet) {
+        server.expect(MSG_CMSG_STDIN_DATA);
+        std::string piece = server.last().getString();
+        EXPECT_LE(piece.size(), STDIN_PACKET_DATA);
+        received += piece;
+    }
+    EXPECT_EQ(received, data);
+    server.expect(MSG_CMSG_EOF);
+
+    server.sendText(MSG_SMSG_STDOUT_DATA, std::string("out\0put", 7));
+    server.sendText(MSG_SMSG_STDERR_DATA, std::string("\0err", 4));
+    server.sendText(MSG_SMSG_STDOUT_DATA, "!");
+    server.send(MSG_SMSG_EXITSTATUS, [](PacketBuffer& m) { m.putUint32(3); });
+    EXPECT_EQ(finish(), END_SERVER_EXIT);
+    server.expect(MSG_CMSG_EXIT_CONFIRMATION); // nothing sent after the EOF but this
+    EXPECT_EQ(state->exitStatus, 3u);
+    EXPECT_EQ(host.stdout_, std::string("out\0put!", 8));
+    EXPECT_EQ(host.stderr_, std::string("\0err", 4));
+    EXPECT_FALSE(status.contains("out")); // nothing of it in the terminal
+}
+
+TEST_F(ProtocolTest, InputAndItsEndGivenBeforeTheCommandFollowIt) {
+    host.request_ = {true, std::string("tty")};
+    host.type_ = "xterm-256color";
+    start();
+    server.handshake();
+    ASSERT_TRUE(sendStdinBytes(*state, "ab\0c", 4));
+    sendStdinEof(*state);
+    EXPECT_FALSE(sendStdinBytes(*state, "d", 1));
+    server.send(MSG_SMSG_SUCCESS);
+    server.expect(MSG_CMSG_REQUEST_PTY);
+    EXPECT_EQ(server.last().getString(), "xterm-256color");
+    server.send(MSG_SMSG_SUCCESS);
+    server.expect(MSG_CMSG_EXEC_CMD);
+    server.expect(MSG_CMSG_STDIN_DATA);
+    EXPECT_EQ(server.last().getString(), std::string("ab\0c", 4));
+    server.expect(MSG_CMSG_EOF);
+    server.sendText(MSG_DISCONNECT, std::string("Command terminated on signal 9.\0junk", 36));
+    EXPECT_EQ(finish(), END_SERVER_DISCONNECT);
+    EXPECT_EQ(state->disconnectReason, "Command terminated on signal 9.");
+    EXPECT_FALSE(state->exitStatus.has_value());
 }
 
 TEST_F(ProtocolTest, LongDisconnectReasonIsCutToTheMessageBuffer) {
