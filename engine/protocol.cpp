@@ -5,6 +5,7 @@
 
 #include "crypto/secure_zero.h"
 #include "engine/key_exchange.h"
+#include "engine/rsa_auth.h"
 #include "engine/status_log.h"
 
 namespace kestrel {
@@ -147,6 +148,14 @@ SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
         return END_LOGIN_REFUSED;
     }
     if (reply != MSG_SMSG_SUCCESS) {
+        SessionEnd end = END_SERVER_EXIT;
+        RsaLogin rsa = authenticateWithIdentities(state, buffer, end);
+        if (rsa == RsaLogin::Ended)
+            return end;
+        if (rsa == RsaLogin::Accepted)
+            reply = MSG_SMSG_SUCCESS;
+    }
+    if (reply != MSG_SMSG_SUCCESS) {
         std::string password = state.host.password();
         buffer.beginPacket(MSG_CMSG_AUTH_PASSWORD);
         buffer.putBytesString(password.data(), password.size());
@@ -284,5 +293,14 @@ void sendWindowSize(SessionState& state) {
     }
     writeWindowSize(*state.cipherTransport, state.host.geometry());
 }
+
+bool endOnBadRead(int type, SessionEnd& end) {
+    if (!reportBadRead(type))
+        return false;
+    end = badReadEnd(type);
+    return true;
+}
+
+void showServerReason(PacketBuffer& buffer) { showDisconnectReason(buffer); }
 
 } // namespace kestrel

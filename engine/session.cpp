@@ -1,6 +1,7 @@
 #include "engine/session.h"
 
 #include "crypto/secure_zero.h"
+#include "engine/rsa_identity.h"
 
 namespace kestrel {
 
@@ -45,6 +46,17 @@ bool destroySession(SessionState* state) {
 } // namespace kestrel
 
 namespace kestrel {
+
+std::vector<RsaIdentity*> FixedSessionHost::identities() {
+    std::vector<RsaIdentity*> list;
+    for (auto& identity : identities_)
+        list.push_back(identity.get());
+    return list;
+}
+
+void FixedSessionHost::addIdentity(std::unique_ptr<RsaIdentity> identity) {
+    identities_.push_back(std::move(identity));
+}
 
 FixedSessionHost::~FixedSessionHost() {
     if (!password_.empty())

@@ -3,12 +3,15 @@
 // them answers through this interface.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace kestrel {
 
 struct RsaPublicKey;
+class RsaIdentity;
 
 struct TerminalGeometry {
     uint32_t rows;
@@ -23,6 +26,8 @@ public:
     virtual std::string userName() const = 0;
     // The engine clears its copy once the message is built.
     virtual std::string password() const = 0;
+    // RSA identities offered, in order, before the password (worker thread).
+    virtual std::vector<RsaIdentity*> identities() { return {}; }
     virtual bool useVt52() const = 0;
     // Asked on the worker (pty request) and the user-interface thread (resize).
     virtual TerminalGeometry geometry() const = 0;
@@ -42,6 +47,8 @@ public:
 
     std::string userName() const override { return user_; }
     std::string password() const override { return password_; }
+    std::vector<RsaIdentity*> identities() override;
+    void addIdentity(std::unique_ptr<RsaIdentity> identity);
     bool useVt52() const override { return vt52_; }
     TerminalGeometry geometry() const override {
         std::lock_guard<std::mutex> hold(lock_);
@@ -55,6 +62,9 @@ public:
 private:
     std::string user_;
     std::string password_;
+    // shared_ptr: deletes through the type it was made with, so this header
+    // needs no definition of RsaIdentity.
+    std::vector<std::shared_ptr<RsaIdentity>> identities_;
     bool vt52_;
     mutable std::mutex lock_;
     TerminalGeometry size_;
