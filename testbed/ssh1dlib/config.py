@@ -26,4 +26,6 @@ class Config:
     # Most output bytes per data packet in a pty session; 0 leaves it to the
     # default chunk. Real servers send at most 512 there.
     pty_packet_data: int = 0
+    # The authorized-keys file for RSA authentication; None refuses RSA.
+    authorized_keys: str = None
     faults: Faults = dataclasses.field(default_factory=Faults)
