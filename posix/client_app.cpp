@@ -16,6 +16,7 @@
 #include "engine/status_log.h"
 #include "terminal/terminal_parser.h"
 #include "posix/client_host.h"
+#include "posix/identity_files.h"
 #include "posix/key_input.h"
 #include "posix/screen_painter.h"
 #include "posix/tcp_connect.h"
@@ -292,6 +293,7 @@ int Client::run(SocketHandle connection, std::string& reason) {
     view_.screen().setScrollbackLines(int32_t(options_.scrollbackLines));
     host_ = std::make_unique<ClientHost>(options_, TerminalGeometry{}, prompter_, KnownHosts(KnownHosts::defaultPath()));
     host_->setGeometry(measure());
+    addIdentities(*host_, options_, prompter_);
     bindStatusSink(&view_);
     for (const char* line : BANNER)
         logStatus(line);

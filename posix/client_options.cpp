@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include "crypto/cipher_context.h"
+#include "crypto/secure_zero.h"
 #include "engine/settings_schema.h"
 #include "posix/client_files.h"
+#include "posix/identity_options.h"
 
 namespace kestrel::client {
 
@@ -58,6 +60,13 @@ std::string loginName() {
 
 } // namespace
 
+void wipeSecrets(ClientOptions& options) {
+    for (std::string* secret : {&options.password, &options.passphrase}) {
+        secureZero(secret->data(), secret->size());
+        secret->clear();
+    }
+}
+
 bool splitTarget(const std::string& target, std::string& user, std::string& host, int& port) {
     std::string rest = target;
     std::size_t at = rest.rfind('@');
@@ -99,7 +108,7 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
     int port = 0;
     bool vt52 = false;
     int scrollback = -1;
-    app.add_option("target", target, "[user@]host[:port]")->required();
+    app.add_option("target", target, "[user@]host[:port] (not with --keygen)");
     app.add_option("-p,--port", port, "server port (default 22)")->check(CLI::Range(1, 65535));
     app.add_option("-l,--login", user, "user name (default: the stored one, else $USER)");
     app.add_option("-c,--cipher", cipher, "3des (default), blowfish or none")
@@ -111,6 +120,8 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
         ->check(CLI::Range(0.1, MAX_CONNECT_TIMEOUT));
     app.add_flag("--accept-new-host-key", options.acceptNewHostKey,
                  "trust and remember a host key seen for the first time without asking");
+    IdentityArguments identity;
+    addIdentityOptions(app, identity);
     app.set_version_flag("--version", "kestrel1 1.00.46");
     try {
         app.parse(argc, argv);
@@ -122,6 +133,18 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
         return ParseResult::Exit;
     } catch (const CLI::ParseError& e) {
         message = e.what();
+        return ParseResult::Error;
+    }
+    if (!finishIdentityOptions(identity, options, message))
+        return ParseResult::Error;
+    if (!options.keygenFile.empty()) {
+        if (target.empty())
+            return ParseResult::Run;
+        message = "--keygen makes a key pair and connects nowhere: leave out " + target;
+        return ParseResult::Error;
+    }
+    if (target.empty()) {
+        message = "target is required";
         return ParseResult::Error;
     }
     std::string targetUser;

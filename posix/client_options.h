@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "posix/settings_file.h"
 
@@ -37,7 +38,22 @@ struct ClientOptions {
     uint32_t scrollbackLines = 100;
     double connectTimeout = DEFAULT_CONNECT_TIMEOUT;
     bool acceptNewHostKey = false;
+
+    // RSA identity files in the order they are tried: -i first, then
+    // IdentityFile lines of a configuration. Empty: ~/.ssh/identity when
+    // it exists.
+    std::vector<std::string> identityFiles;
+    std::string passphrase; // from KESTREL_PASSPHRASE or --passphrase-file
+    bool havePassphrase = false;
+    // --keygen FILE: make a key pair instead of connecting.
+    std::string keygenFile;
+    uint32_t keygenBits = 0;
+    std::string keygenComment;
+    bool keygenCommentGiven = false;
 };
+
+// Clears the password and the passphrase once the run is over.
+void wipeSecrets(ClientOptions& options);
 
 enum class ParseResult { Run, Exit, Error };
 

@@ -5,6 +5,7 @@
 
 #include "posix/client_app.h"
 #include "posix/client_options.h"
+#include "posix/keygen_command.h"
 #include "posix/settings_file.h"
 
 int main(int argc, char** argv) {
@@ -23,10 +24,18 @@ int main(int argc, char** argv) {
     case ParseResult::Run:
         break;
     }
+    std::string reason;
+    if (!options.keygenFile.empty()) {
+        int code = runKeygen(options, reason);
+        wipeSecrets(options);
+        if (!reason.empty())
+            std::fprintf(stderr, "kestrel1: %s\n", reason.c_str());
+        return code;
+    }
     rememberConnection(settings, options.host, options.user, std::to_string(options.port));
     settings.save();
-    std::string reason;
     int code = runClient(options, reason);
+    wipeSecrets(options);
     if (!reason.empty())
         std::fprintf(stderr, "kestrel1: %s\n", reason.c_str());
     return code;
