@@ -67,6 +67,18 @@ class RsaAuthTest(unittest.TestCase):
                     "%d 3 %d" % ((1 << 500).bit_length(), 1 << 500)):
             self.assertIsNone(rsaauth.parse_line(bad), bad[:40])
 
+    def test_oversized_file_is_not_read(self):
+        path = os.path.join(self.folder, "huge")
+        line = key_line(self.allowed, "x")
+        with open(path, "w") as handle:
+            handle.write(line * (rsaauth.MAX_AUTHORIZED_KEYS_BYTES // len(line) + 1))
+        logged = []
+        self.assertEqual(rsaauth.load(path, logged.append), [])
+        self.assertIn("larger than %d bytes" % rsaauth.MAX_AUTHORIZED_KEYS_BYTES, logged[0])
+        with open(path, "w") as handle:
+            handle.write(line * (rsaauth.MAX_AUTHORIZED_KEYS_BYTES // len(line)))
+        self.assertEqual(len(rsaauth.load(path, logged.append)), rsaauth.MAX_AUTHORIZED_KEYS_BYTES // len(line))
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -260,6 +260,21 @@ TEST(PublicKeyLineTest, AcceptsOnlyTheAuthorizedKeysForm) {
         {"1024 65537 " + std::string(5000, '9'), false, ""},      // more digits than the largest modulus
         {"", false, ""},
     };
+    // The identity size bounds: 2^(bits-1) + 1 has exactly bits bits.
+    for (uint32_t bits : {RSA_IDENTITY_MIN_BITS - 1, RSA_IDENTITY_MIN_BITS, RSA_IDENTITY_MAX_BITS,
+                          RSA_IDENTITY_MAX_BITS + 1}) {
+        mpz_t n;
+        mpz_init(n);
+        mpz_setbit(n, bits - 1);
+        mpz_setbit(n, 0);
+        std::vector<char> digits(mpz_sizeinbase(n, 10) + 2);
+        mpz_get_str(digits.data(), 10, n);
+        mpz_clear(n);
+        RsaPublicKey key;
+        std::string comment;
+        bool inside = bits >= RSA_IDENTITY_MIN_BITS && bits <= RSA_IDENTITY_MAX_BITS;
+        EXPECT_EQ(parsePublicKeyLine(std::to_string(bits) + " 3 " + digits.data(), key, comment), inside) << bits;
+    }
     for (const Case& c : cases) {
         RsaPublicKey key;
         std::string comment;
