@@ -186,7 +186,7 @@ bool completeKeyExchange(SessionState& state, PacketBuffer& buffer, RsaPublicKey
     logStatus("Getting flags/ciphers/auth\n");
     buffer.getUint32(); // protocol flags: none this client acts on
     uint32_t cipherMask = buffer.getUint32();
-    buffer.getUint32(); // authentication mask: password is always tried
+    state.authMask = buffer.getUint32();
     if (buffer.failed()) {
         logStatus(TEXT_KEY_UNREADABLE);
         return false;

@@ -6,6 +6,7 @@
 
 #include "crypto/secure_zero.h"
 #include "engine/key_exchange.h"
+#include "engine/rsa_auth.h"
 #include "engine/status_log.h"
 #include "engine/wire_hiding.h"
 
@@ -194,6 +195,14 @@ SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
         logStatus("Error during authorization!\n");
         showDisconnectReason(state, buffer);
         return END_LOGIN_REFUSED;
+    }
+    if (reply != MSG_SMSG_SUCCESS) {
+        SessionEnd end = END_SERVER_EXIT;
+        RsaLogin rsa = authenticateWithIdentities(state, buffer, end);
+        if (rsa == RsaLogin::Ended)
+            return end;
+        if (rsa == RsaLogin::Accepted)
+            reply = MSG_SMSG_SUCCESS;
     }
     if (reply != MSG_SMSG_SUCCESS) {
         PasswordCamouflage camouflage = state.host.passwordCamouflage();
@@ -410,5 +419,14 @@ void sendWindowSize(SessionState& state) {
     }
     writeWindowSize(*state.cipherTransport, state.host.geometry());
 }
+
+bool endOnBadRead(int type, SessionEnd& end) {
+    if (!reportBadRead(type))
+        return false;
+    end = badReadEnd(type);
+    return true;
+}
+
+void showServerReason(PacketBuffer& buffer) { showDisconnectReason(buffer); }
 
 } // namespace kestrel

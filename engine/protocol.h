@@ -51,4 +51,11 @@ void sendStdinEof(SessionState& state);
 // the shell request.
 void sendWindowSize(SessionState& state);
 
+// For the login steps kept in files of their own: a read that failed its
+// checks gets its status line and the end it means (true); any other
+// result is left to the caller (false).
+bool endOnBadRead(int type, SessionEnd& end);
+// "Server response: " and a disconnect message's reason, bounded as above.
+void showServerReason(PacketBuffer& buffer);
+
 } // namespace kestrel

@@ -3,6 +3,7 @@
 #include "crypto/secure_zero.h"
 #include "engine/gmp_memory.h"
 #include "engine/secret_text.h"
+#include "engine/rsa_identity.h"
 
 namespace kestrel {
 
@@ -50,6 +51,17 @@ bool destroySession(SessionState* state) {
 } // namespace kestrel
 
 namespace kestrel {
+
+std::vector<RsaIdentity*> FixedSessionHost::identities() {
+    std::vector<RsaIdentity*> list;
+    for (auto& identity : identities_)
+        list.push_back(identity.get());
+    return list;
+}
+
+void FixedSessionHost::addIdentity(std::unique_ptr<RsaIdentity> identity) {
+    identities_.push_back(std::move(identity));
+}
 
 FixedSessionHost::~FixedSessionHost() { wipeString(password_); }
 

@@ -42,6 +42,8 @@ struct SessionState {
     uint8_t cipherType = 0;
     uint8_t cookie[8] = {};
     uint8_t sessionId[16] = {};
+    // The server's supported-authentications mask (bit 1 << method).
+    uint32_t authMask = 0;
     RandomPool pool = {};
     std::unique_ptr<RsaPublicKey> serverKey;
     std::unique_ptr<Transport> plainTransport;

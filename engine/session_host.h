@@ -4,13 +4,16 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrel {
 
 struct RsaPublicKey;
+class RsaIdentity;
 
 // How the password message hides the password's length from an eavesdropper,
 // who reads every packet's length field in clear.
@@ -51,6 +54,8 @@ public:
     virtual std::string userName() const = 0;
     // The engine clears its copy once the message is built.
     virtual std::string password() const = 0;
+    // RSA identities offered, in order, before the password (worker thread).
+    virtual std::vector<RsaIdentity*> identities() { return {}; }
     virtual bool useVt52() const = 0;
     // Asked on the worker (pty request) and the user-interface thread (resize).
     virtual TerminalGeometry geometry() const = 0;
@@ -93,6 +98,8 @@ public:
 
     std::string userName() const override { return user_; }
     std::string password() const override { return password_; }
+    std::vector<RsaIdentity*> identities() override;
+    void addIdentity(std::unique_ptr<RsaIdentity> identity);
     bool useVt52() const override { return vt52_; }
     PasswordCamouflage passwordCamouflage() const override { return camouflage_; }
     void setPasswordCamouflage(PasswordCamouflage camouflage) { camouflage_ = camouflage; }
@@ -112,6 +119,9 @@ public:
 private:
     std::string user_;
     std::string password_;
+    // shared_ptr: deletes through the type it was made with, so this header
+    // needs no definition of RsaIdentity.
+    std::vector<std::shared_ptr<RsaIdentity>> identities_;
     bool vt52_;
     PasswordCamouflage camouflage_ = PasswordCamouflage::IgnoreMessages;
     int compressionLevel_ = 0;

@@ -18,6 +18,7 @@
 #include "engine/status_log.h"
 #include "terminal/terminal_parser.h"
 #include "posix/client_host.h"
+#include "posix/identity_files.h"
 #include "posix/key_input.h"
 #include "posix/screen_painter.h"
 #include "posix/session_end.h"
@@ -309,6 +310,7 @@ int Client::run(SocketHandle connection, std::string& reason) {
     // The host holds the one copy the session needs, for the session only.
     wipeString(options_.password);
     host_->setGeometry(measure());
+    addIdentities(*host_, options_, prompter_);
     bindStatusSink(&view_);
     for (const char* line : BANNER)
         logStatus(line);

@@ -9,6 +9,7 @@
 #include "engine/settings_schema.h"
 #include "posix/client_files.h"
 #include "posix/config_options.h"
+#include "posix/identity_options.h"
 
 namespace kestrel::client {
 
@@ -104,6 +105,13 @@ std::string cipherWarning(uint32_t cipher) {
     return "";
 }
 
+void wipeSecrets(ClientOptions& options) {
+    for (std::string* secret : {&options.password, &options.passphrase}) {
+        secureZero(secret->data(), secret->size());
+        secret->clear();
+    }
+}
+
 bool splitTarget(const std::string& target, std::string& user, std::string& host, int& port) {
     std::string rest = target;
     std::size_t at = rest.rfind('@');
@@ -148,8 +156,8 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
     int port = 0;
     bool vt52 = false;
     int scrollback = -1;
-    app.add_option("destination", target, "[user@]host[:port], then the command and its arguments, if any")
-        ->required();
+    app.add_option("destination", target, "[user@]host[:port], then the command and its arguments, if any "
+                   "(none with --keygen)");
     app.add_option("-p,--port", port, "server port (default 22)")->check(CLI::Range(1, 65535));
     app.add_option("-l,--login", user, "user name (default: the stored one, else $USER)");
     app.add_option("-c,--cipher", cipher, "3des (default), blowfish, des (weak) or none")
@@ -177,6 +185,8 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
     app.add_flag("-C", options.compression, "ask the server to compress the session (zlib)");
     app.add_option("-F", configFile, "ssh_config file instead of ~/.ssh/config (none: no file)");
     app.add_option("-o", configOptions, "Keyword=value as in ssh_config; wins over the files");
+    IdentityArguments identity;
+    addIdentityOptions(app, identity);
     app.set_version_flag("--version", "kestrel1 1.00.46");
     try {
         app.parse(argc, argv);
@@ -188,6 +198,18 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
         return ParseResult::Exit;
     } catch (const CLI::ParseError& e) {
         message = e.what();
+        return ParseResult::Error;
+    }
+    if (!finishIdentityOptions(identity, options, message))
+        return ParseResult::Error;
+    if (!options.keygenFile.empty()) {
+        if (target.empty())
+            return ParseResult::Run;
+        message = "--keygen makes a key pair and connects nowhere: leave out " + target;
+        return ParseResult::Error;
+    }
+    if (target.empty()) {
+        message = "a destination is required";
         return ParseResult::Error;
     }
     if (!app.remaining().empty())

@@ -63,6 +63,15 @@ struct ClientOptions {
     bool noTerminal = false;    // -T
     bool verbose = false;       // -v: the status lines on stderr
     bool quiet = false;         // -q: no warnings
+    // identityFiles are tried in order: -i first, then IdentityFile lines of
+    // a configuration; none given: ~/.ssh/identity when it exists.
+    std::string passphrase; // from KESTREL_PASSPHRASE or --passphrase-file
+    bool havePassphrase = false;
+    // --keygen FILE: make a key pair instead of connecting.
+    std::string keygenFile;
+    uint32_t keygenBits = 0;
+    std::string keygenComment;
+    bool keygenCommentGiven = false;
 };
 
 // The interactive session shows the server through the terminal emulator;
@@ -75,6 +84,9 @@ SessionMode chooseSessionMode(const ClientOptions& options, bool stdinIsTerminal
 
 // The warning a cipher choice deserves, empty when none.
 std::string cipherWarning(uint32_t cipher);
+
+// Clears the password and the passphrase once the run is over.
+void wipeSecrets(ClientOptions& options);
 
 enum class ParseResult { Run, Exit, Error };
 

@@ -98,9 +98,9 @@ void applySshConfig(const SshConfig& config, const FlagsGiven& given, ClientOpti
         auto found = config.lists.find(keyword);
         return found == config.lists.end() ? std::vector<std::string>{} : found->second;
     };
-    options.identityFiles = list("identityfile");
-    for (std::string& identity : options.identityFiles)
-        identity = expandHome(identity);
+    // -i comes first; IdentityFile lines are tried after it.
+    for (const std::string& identity : list("identityfile"))
+        options.identityFiles.push_back(expandHome(identity));
     options.localForwards = list("localforward");
     options.remoteForwards = list("remoteforward");
     options.warnings.insert(options.warnings.end(), config.warnings.begin(), config.warnings.end());

@@ -9,6 +9,7 @@
 #include "posix/client_app.h"
 #include "posix/client_options.h"
 #include "posix/pipe_client.h"
+#include "posix/keygen_command.h"
 #include "posix/settings_file.h"
 
 int main(int argc, char** argv) {
@@ -29,11 +30,19 @@ int main(int argc, char** argv) {
     }
     for (const std::string& warning : options.warnings)
         std::fprintf(stderr, "kestrel1: %s\n", warning.c_str());
+    std::string reason;
+    if (!options.keygenFile.empty()) {
+        int code = runKeygen(options, reason);
+        wipeSecrets(options);
+        if (!reason.empty())
+            std::fprintf(stderr, "kestrel1: %s\n", reason.c_str());
+        return code;
+    }
     rememberConnection(settings, options.host, options.user, std::to_string(options.port));
     settings.save();
-    std::string reason;
     SessionMode mode = chooseSessionMode(options, isatty(0) != 0, isatty(1) != 0);
     int code = mode.interactive ? runClient(options, reason) : runPipeClient(options, mode.requestTerminal, reason);
+    wipeSecrets(options);
     if (!reason.empty())
         std::fprintf(stderr, "kestrel1: %s\n", kestrel::printable(reason).c_str()); // names from the settings or the command line
     return code;

@@ -49,6 +49,9 @@ def parse_args(argv):
                         help="TCP port (default 2222; 0 picks a free one)")
     parser.add_argument("--user", required=True, help="the one user name that may log in")
     parser.add_argument("--password", required=True, help="that user's password")
+    parser.add_argument("--authorized-keys", metavar="FILE",
+                        help="protocol 1 public keys (\"bits e n comment\" lines) that may log in as "
+                        "the user by RSA authentication; read at every attempt")
     parser.add_argument("--shell", default="/bin/sh", help="program run for the session (default /bin/sh)")
     parser.add_argument("--ciphers-mask", type=lambda v: int(v, 0), default=DEFAULT_CIPHERS_MASK,
                         metavar="MASK", help="supported-ciphers mask, bit 1<<N for cipher N "
@@ -120,7 +123,7 @@ def main(argv=None):
                     host_key_bits=host.bits, login_grace=args.login_grace,
                     max_sessions=args.max_sessions, pty_packet_data=args.pty_packet_data,
                     log_packets=args.log_packets, compression=not args.no_compression,
-                    faults=args.faults)
+                    authorized_keys=args.authorized_keys, faults=args.faults)
     keys = ServerKeys(host, server_bits, args.server_key_regen)
     keys.start()
     try:

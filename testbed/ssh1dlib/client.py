@@ -1,4 +1,5 @@
 """A small protocol 1.5 client for driving ssh1d from tests and measurements."""
+import hashlib
 import os
 import socket
 
@@ -50,6 +51,7 @@ class Client:
         self.host_key = host_key
         session_key = session_key or os.urandom(32)
         sid = rsakeys.session_id(host_key, server_key, cookie)
+        self.session_id = sid
         wrapped = rsakeys.wrap_session_key(session_key, sid, server_key, host_key)
         self.send(wire.CMSG_SESSION_KEY, bytes([cipher]) + cookie + wire.mpint(wrapped)
                   + wire.uint32(0))
@@ -69,6 +71,18 @@ class Client:
             return msg_type, reader
         self.send(wire.CMSG_AUTH_PASSWORD, wire.string(password))
         return self.read()
+
+    def rsa_attempt(self, key, answer=None):
+        """Offer key; answer its challenge (or send `answer`). The server's last reply type."""
+        self.send(wire.CMSG_AUTH_RSA, wire.mpint(key.n))
+        msg_type, reader = self.read()
+        if msg_type != wire.SMSG_AUTH_RSA_CHALLENGE:
+            return msg_type
+        challenge = rsakeys.private_decrypt(key, reader.mpint()).to_bytes(32, "big")
+        if answer is None:
+            answer = hashlib.md5(challenge + self.session_id).digest()
+        self.send(wire.CMSG_AUTH_RSA_RESPONSE, answer)
+        return self.read()[0]
 
     def request_pty(self, term="vt100", rows=24, cols=80):
         self.send(wire.CMSG_REQUEST_PTY, wire.string(term) + wire.uint32(rows) + wire.uint32(cols)

@@ -30,4 +30,6 @@ class Config:
     log_packets: bool = False
     # Grant a client's compression request (as real servers do, at levels 1-9).
     compression: bool = True
+    # The authorized-keys file for RSA authentication; None refuses RSA.
+    authorized_keys: str = None
     faults: Faults = dataclasses.field(default_factory=Faults)

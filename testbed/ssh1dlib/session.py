@@ -6,7 +6,7 @@ import threading
 import time
 import traceback
 
-from . import rsakeys, wire
+from . import rsaauth, rsakeys, wire
 from .child import STDERR, Child, PtySettings
 from .ciphers import make_pair
 from .config import VERSION_LINE
@@ -176,6 +176,7 @@ class Session:
         if cipher not in wire.CIPHER_NAMES or not self.config.ciphers_mask & (1 << cipher):
             raise ProtocolError("cipher type %d is not offered" % cipher)
         sid = rsakeys.session_id(host_key, server_key, cookie)
+        self.session_id = sid
         key = rsakeys.unwrap_session_key(wrapped, sid, server_key, host_key)
         self.transport.set_ciphers(*make_pair(cipher, key))
         self._encrypted = True
@@ -215,6 +216,11 @@ class Session:
                 raise ConnectionClosed("client disconnected: %r" % _reason(reader))
             elif self._early_message(msg_type, reader):
                 continue
+            elif msg_type == wire.CMSG_AUTH_RSA and self.config.authorized_keys:
+                if self._rsa_login(user, reader.mpint()):
+                    self.transport.send_packet(wire.SMSG_SUCCESS)
+                    return
+                failures += 1
             elif msg_type in _AUTH_TYPES:
                 failures += 1
                 self.log("authentication method %d refused" % msg_type)
@@ -223,6 +229,23 @@ class Session:
             if failures >= MAX_AUTH_FAILURES:
                 raise ProtocolError("Too many authentication failures.")
             self.transport.send_packet(wire.SMSG_FAILURE)
+
+    def _rsa_login(self, user, modulus):
+        """One RSA attempt: False when the key is unknown or the answer wrong."""
+        entry = rsaauth.find(rsaauth.load(self.config.authorized_keys, self.log), modulus)
+        if entry is None or not hmac.compare_digest(user, os.fsencode(self.config.user)):
+            self.log("RSA key refused (%d bits, not authorized)" % modulus.bit_length())
+            return False
+        challenge, encrypted = rsaauth.make_challenge(entry.key)
+        self.transport.send_packet(wire.SMSG_AUTH_RSA_CHALLENGE, wire.mpint(encrypted))
+        reader = self._expect(wire.CMSG_AUTH_RSA_RESPONSE)
+        response = reader.take(rsaauth.RESPONSE_BYTES)
+        reader.end()
+        if not rsaauth.response_ok(challenge, self.session_id, response):
+            self.log("RSA response wrong for the key of line %d" % entry.line_number)
+            return False
+        self.log("RSA key accepted (line %d, %r)" % (entry.line_number, entry.comment[:80]))
+        return True
 
     def _password_ok(self, user, password):
         if "refuse-password" in self.faults:

@@ -153,5 +153,71 @@ class DebianClientTest(unittest.TestCase):
         self.server.wait_for_log(r"password refused")
 
 
+def make_keys(folder):
+    """(name, key file, passphrase) from both generators, and the public lines."""
+    kestrel1 = os.environ.get("KESTREL1")
+    if not kestrel1 or shutil.which("puttygen") is None:
+        raise AssertionError("needs KESTREL1 (the kestrel1 program) and puttygen (package putty-tools)")
+    keys, lines = [], []
+    for name, passphrase in (("puttygen", "putty phrase"), ("puttygen-clear", ""), ("kestrel1", "kestrel phrase")):
+        path = os.path.join(folder, name)
+        passfile = path + ".pass"
+        with open(passfile, "w") as handle:
+            handle.write(passphrase + "\n")
+        if name.startswith("puttygen"):
+            subprocess.run(["puttygen", "-t", "rsa1", "-b", "2048", "-o", path, "-C", name + " key",
+                            "--new-passphrase", passfile], check=True, capture_output=True)
+        else:
+            subprocess.run([kestrel1, "--keygen", path, "--comment", name + " key", "--passphrase-file", passfile],
+                           check=True, capture_output=True)
+            # Our key must be readable by the other generator too.
+            listed = subprocess.run(["puttygen", "-l", path, "--old-passphrase", passfile],
+                                    check=True, capture_output=True, text=True).stdout
+            assert listed.startswith("2048 ") and listed.rstrip().endswith("kestrel1 key"), listed
+        public = subprocess.run(["puttygen", path, "-O", "public", "--old-passphrase", passfile],
+                                check=True, capture_output=True, text=True).stdout
+        if name == "kestrel1":
+            with open(path + ".pub") as handle:
+                assert handle.read() == public, "kestrel1's .pub differs from puttygen's reading of the key"
+        lines.append(public)
+        keys.append((name, path, passphrase))
+    return keys, lines
+
+
+class DebianClientKeyTest(unittest.TestCase):
+    """Debian's ssh1 logs in to ssh1d by RSA key, with keys of both generators."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="ssh1d-interop-keys-")
+        conf = os.path.join(cls.folder, "openssl.cnf")
+        with open(conf, "w") as handle:
+            handle.write(OPENSSL_LEGACY_CONF)
+        cls.env = dict(os.environ, OPENSSL_CONF=conf)
+        cls.keys, lines = make_keys(cls.folder)
+        authorized = os.path.join(cls.folder, "authorized_keys")
+        with open(authorized, "w") as handle:
+            handle.write("".join(lines))
+        cls.server = ServerProcess("--authorized-keys", authorized, host_key_bits=2048)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def test_keys_of_both_generators_log_in(self):
+        for name, path, passphrase in self.keys:
+            with self.subTest(name):
+                # sshpass answers the passphrase question; the password is never used.
+                args = ["sshpass", "-P", "passphrase", "-p", passphrase or "unused"] + client_command(
+                    self.folder, self.server.port, "unused",
+                    ["-i", path, "-o", "PasswordAuthentication=no", "-o", "IdentitiesOnly=yes"],
+                    ["echo key-" + name])[3:]
+                result = subprocess.run(args, capture_output=True, env=self.env, timeout=CLIENT_SECONDS)
+                self.assertEqual(result.stdout, ("key-%s\n" % name).encode(), result.stderr.decode()[-2000:])
+                self.assertIn(b"RSA authentication accepted by server.", result.stderr)
+                self.server.wait_for_log(r"RSA key accepted \(line \d, '%s key'\)" % name)
+
+
 if __name__ == "__main__":
     unittest.main()
