@@ -215,7 +215,7 @@ SessionEnd authenticate(SessionState& state, PacketBuffer& buffer) {
         }
         if (answer != MSG_SMSG_SUCCESS) {
             if (answer == MSG_DISCONNECT)
-                showDisconnectReason(buffer);
+                showDisconnectReason(state, buffer);
             logStatus("Authorization error. Check username and password.\n");
             adviseOnRefusal(state, camouflage, answer);
             return END_LOGIN_REFUSED;
@@ -427,6 +427,6 @@ bool endOnBadRead(int type, SessionEnd& end) {
     return true;
 }
 
-void showServerReason(PacketBuffer& buffer) { showDisconnectReason(buffer); }
+void showServerReason(SessionState& state, PacketBuffer& buffer) { showDisconnectReason(state, buffer); }
 
 } // namespace kestrel

@@ -56,6 +56,6 @@ void sendWindowSize(SessionState& state);
 // result is left to the caller (false).
 bool endOnBadRead(int type, SessionEnd& end);
 // "Server response: " and a disconnect message's reason, bounded as above.
-void showServerReason(PacketBuffer& buffer);
+void showServerReason(SessionState& state, PacketBuffer& buffer);
 
 } // namespace kestrel

@@ -20,7 +20,7 @@ constexpr const char* TEXT_LOST = "ERROR - Connection lost during RSA authentica
 bool rsaOffered(const SessionState& state) { return (state.authMask >> AUTH_RSA & 1) != 0; }
 
 // Any reply but the two the step expects ends the session.
-SessionEnd endFor(int reply, PacketBuffer& buffer) {
+SessionEnd endFor(SessionState& state, int reply, PacketBuffer& buffer) {
     SessionEnd end = END_MALFORMED;
     if (endOnBadRead(reply, end))
         return end;
@@ -30,7 +30,7 @@ SessionEnd endFor(int reply, PacketBuffer& buffer) {
     }
     if (reply == MSG_DISCONNECT) {
         logStatus("Error during authorization!\n");
-        showServerReason(buffer);
+        showServerReason(state, buffer);
         return END_LOGIN_REFUSED;
     }
     logStatus(TEXT_UNEXPECTED);
@@ -73,7 +73,7 @@ RsaLogin tryIdentity(SessionState& state, PacketBuffer& buffer, RsaIdentity& ide
         return RsaLogin::NotAccepted;
     }
     if (reply != MSG_SMSG_AUTH_RSA_CHALLENGE) {
-        end = endFor(reply, buffer);
+        end = endFor(state, reply, buffer);
         return RsaLogin::Ended;
     }
     mpz_t challenge;
@@ -104,7 +104,7 @@ RsaLogin tryIdentity(SessionState& state, PacketBuffer& buffer, RsaIdentity& ide
         logStatus("RSA authentication refused.\n");
         return RsaLogin::NotAccepted;
     }
-    end = endFor(reply, buffer);
+    end = endFor(state, reply, buffer);
     return RsaLogin::Ended;
 }
 

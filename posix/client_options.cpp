@@ -107,8 +107,7 @@ std::string cipherWarning(uint32_t cipher) {
 
 void wipeSecrets(ClientOptions& options) {
     for (std::string* secret : {&options.password, &options.passphrase}) {
-        secureZero(secret->data(), secret->size());
-        secret->clear();
+        wipeString(*secret);
     }
 }
 

@@ -14,8 +14,8 @@
 #include "engine/key_generation.h"
 #include "posix/client_options.h"
 #include "posix/identity_options.h"
-#include "posix/known_hosts.h"
-#include "posix/random_bytes.h"
+#include "engine/host_key.h"
+#include "engine/system_random.h"
 
 namespace kestrel::client {
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "crypto/cipher_context.h"
 #include "posix/client_options.h"
 #include "posix/config_options.h"
 #include "posix/ssh_config.h"
