@@ -183,7 +183,8 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
     std::string configFile;
     app.add_flag("-C", options.compression, "ask the server to compress the session (zlib)");
     app.add_option("-F", configFile, "ssh_config file instead of ~/.ssh/config (none: no file)");
-    app.add_option("-o", configOptions, "Keyword=value as in ssh_config; wins over the files");
+    app.add_option("-o", configOptions, "Keyword=value as in ssh_config; wins over the files")
+        ->allow_extra_args(false); // one value each, so the destination is not taken for one
     IdentityArguments identity;
     addIdentityOptions(app, identity);
     app.set_version_flag("--version", "kestrel1 1.00.46");
