@@ -9,22 +9,11 @@ namespace kestrel {
 
 namespace {
 
-struct Scratch {
-    Scratch() { mpz_init2(value, RSA_PRIVATE_LIMB_BITS); }
-    ~Scratch() {
-        clearSecret(value);
-        mpz_clear(value);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    mpz_t value;
-};
-
 // A prime of exactly bits bits with its top two bits set (so two of them
 // make a modulus of the full size) and gcd(e, prime - 1) = 1.
 bool randomPrime(mpz_t prime, std::size_t bits, RandomSource random) {
     std::vector<uint8_t> bytes((bits + 7) / 8);
-    Scratch predecessor;
+    SecretScratch predecessor;
     bool found = false;
     for (int attempt = 0; attempt < KEYGEN_MAX_ATTEMPTS && !found; ++attempt) {
         if (!random(bytes.data(), bytes.size()))
@@ -46,7 +35,7 @@ bool randomPrime(mpz_t prime, std::size_t bits, RandomSource random) {
 
 // d = e^-1 mod (p - 1)(q - 1), as the protocol's own generators make it.
 bool completeKey(RsaPrivateKey& key) {
-    Scratch phi, factor;
+    SecretScratch phi, factor;
     mpz_sub_ui(phi.value, key.p, 1);
     mpz_sub_ui(factor.value, key.q, 1);
     mpz_mul(phi.value, phi.value, factor.value);

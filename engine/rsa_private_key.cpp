@@ -4,23 +4,16 @@
 
 namespace kestrel {
 
-namespace {
+SecretScratch::~SecretScratch() {
+    clearSecret(value);
+    mpz_clear(value);
+}
 
-// A scratch value sized like the key's own, cleared on the way out.
-struct Scratch {
-    Scratch() { mpz_init2(value, RSA_PRIVATE_LIMB_BITS); }
-    ~Scratch() {
-        clearSecret(value);
-        mpz_clear(value);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    mpz_t value;
-};
+namespace {
 
 // (e d) mod (prime - 1) == 1
 bool inverseModuloPredecessor(const RsaPrivateKey& key, const mpz_t prime) {
-    Scratch predecessor, product;
+    SecretScratch predecessor, product;
     mpz_sub_ui(predecessor.value, prime, 1);
     mpz_mul(product.value, key.publicExponent, key.privateExponent);
     mpz_mod(product.value, product.value, predecessor.value);
@@ -32,7 +25,7 @@ bool inverseModuloPredecessor(const RsaPrivateKey& key, const mpz_t prime) {
 bool powerModuloPrime(mpz_t result, const mpz_t input, const mpz_t exponent, const mpz_t prime) {
     if (mpz_cmp_ui(prime, 2) <= 0 || mpz_even_p(prime))
         return false;
-    Scratch reduced, base;
+    SecretScratch reduced, base;
     mpz_sub_ui(reduced.value, prime, 1);
     mpz_mod(reduced.value, exponent, reduced.value);
     if (mpz_sgn(reduced.value) == 0)
@@ -74,7 +67,7 @@ bool privateKeyConsistent(const RsaPrivateKey& key) {
         mpz_cmp_ui(key.publicExponent, 3) < 0 || mpz_cmp(key.publicExponent, key.modulus) >= 0 ||
         mpz_sgn(key.privateExponent) <= 0 || mpz_cmp(key.privateExponent, key.modulus) >= 0)
         return false;
-    Scratch product;
+    SecretScratch product;
     mpz_mul(product.value, key.p, key.q);
     if (mpz_cmp(product.value, key.modulus) != 0)
         return false;
@@ -89,7 +82,7 @@ bool rsaPrivateDecrypt(mpz_t result, const mpz_t input, const RsaPrivateKey& key
     if (mpz_sgn(input) < 0 || mpz_cmp(input, key.modulus) >= 0)
         return false;
     // m1 = c^(d mod p-1) mod p, m2 = c^(d mod q-1) mod q, m = m1 + p (u (m2 - m1) mod q)
-    Scratch inP, inQ, difference;
+    SecretScratch inP, inQ, difference;
     if (!powerModuloPrime(inP.value, input, key.privateExponent, key.p) ||
         !powerModuloPrime(inQ.value, input, key.privateExponent, key.q))
         return false;

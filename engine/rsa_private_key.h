@@ -19,6 +19,15 @@ constexpr uint32_t RSA_IDENTITY_MAX_BITS = 16384;
 // secret to new limbs and leaves the old ones unzeroed behind.
 constexpr std::size_t RSA_PRIVATE_LIMB_BITS = RSA_IDENTITY_MAX_BITS + 2 * GMP_NUMB_BITS;
 
+// A scratch value sized like the key's own, cleared on the way out.
+struct SecretScratch {
+    SecretScratch() { mpz_init2(value, RSA_PRIVATE_LIMB_BITS); }
+    ~SecretScratch();
+    SecretScratch(const SecretScratch&) = delete;
+    SecretScratch& operator=(const SecretScratch&) = delete;
+    mpz_t value;
+};
+
 // The primes are kept the way the key files store them: p below q, and
 // u = p^-1 mod q.
 struct RsaPrivateKey {
