@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "crypto/secure_zero.h"
+#include "engine/printable_text.h"
 #include "posix/session_end.h"
 #include "posix/tcp_connect.h"
 #include "posix/terminal_io.h"
@@ -292,7 +293,9 @@ void StderrStatus::finishLine() {
     if (line_.rfind("ERROR - ", 0) == 0)
         lastError_ = line_.substr(8);
     if (verbose_ || (!quiet_ && isWarning(line_))) {
-        std::string out = "kestrel1: " + line_ + "\n";
+        // Status lines carry the server's own words (its disconnect reason):
+        // they reach the user's terminal only as printable text.
+        std::string out = "kestrel1: " + printable(line_) + "\n";
         writeAll(fd_, out.data(), out.size());
     }
     line_.clear();

@@ -127,5 +127,21 @@ TEST(ClientStderrStatus, VerboseShowsAllQuietNoWarningsErrorsAreKept) {
               "kestrel1: Warning - PTTY not Allocated\nkestrel1: ERROR - CANNOT DECRYPT PACKET\n");
 }
 
+TEST(ClientStderrStatus, AServersWordsReachTheTerminalOnlyAsPrintableText) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    StderrStatus status(ends[1], true, false);
+    const char line[] = "Disconnected: bye\x1b]0;owned\x07\n";
+    status.feedText(line, std::strlen(line));
+    char buffer[256];
+    ssize_t n = read(ends[0], buffer, sizeof buffer);
+    close(ends[0]);
+    close(ends[1]);
+    ASSERT_GT(n, 0);
+    std::string shown(buffer, std::size_t(n));
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\x07'), std::string::npos) << shown;
+}
+
 } // namespace
 } // namespace kestrel::client
