@@ -269,6 +269,37 @@ SessionEnd requestTerminal(SessionState& state, PacketBuffer& buffer) {
     return END_SERVER_EXIT;
 }
 
+// A refused forwarding is a warning: the session is still worth having.
+SessionEnd requestRemoteForwards(SessionState& state, PacketBuffer& buffer) {
+    for (const RemoteForward& forward : state.host.remoteForwards()) {
+        buffer.beginPacket(MSG_CMSG_PORT_FORWARD_REQUEST);
+        buffer.putUint32(forward.serverPort);
+        buffer.putBytesString(forward.host.data(), forward.host.size());
+        buffer.putUint32(forward.hostPort);
+        sendPacket(state, *state.cipherTransport, buffer);
+        int reply = state.cipherTransport->readPacket(buffer);
+        if (reportBadRead(reply))
+            return badReadEnd(reply);
+        if (reply != MSG_SMSG_SUCCESS)
+            logStatus("Warning - Server refused remote forwarding of port " + std::to_string(forward.serverPort) +
+                      "\n");
+    }
+    return END_SERVER_EXIT;
+}
+
+// A port open nobody takes is refused, so the server does not keep its end
+// waiting.
+bool dispatchChannelMessage(SessionState& state, int type, PacketBuffer& buffer) {
+    ChannelMessage message;
+    if (!readChannelMessage(type, buffer, message))
+        return false;
+    if (!state.host.takeChannelMessage(message) && type == MSG_PORT_OPEN) {
+        putChannelNumber(buffer, MSG_CHANNEL_OPEN_FAILURE, message.channel);
+        sendPacket(state, *state.cipherTransport, buffer);
+    }
+    return true;
+}
+
 // The shell or command request and whatever the user typed while the
 // handshake ran, under one hold of the lock so nothing slips in between.
 void startShell(SessionState& state, PacketBuffer& buffer, const SessionRequest& request) {
@@ -335,6 +366,10 @@ SessionEnd interact(SessionState& state, PacketBuffer& buffer) {
             }
             deliverOutput(state, type, text);
         }
+        if (isChannelMessage(type) && !dispatchChannelMessage(state, type, buffer)) {
+            logStatus(TEXT_MALFORMED);
+            return END_MALFORMED;
+        }
         if (type == MSG_SMSG_EXITSTATUS)
             return takeExitStatus(state, buffer);
     }
@@ -362,6 +397,9 @@ SessionEnd runSteps(SessionState& state, PacketBuffer& buffer) {
         if (end != END_SERVER_EXIT)
             return end;
     }
+    end = requestRemoteForwards(state, buffer);
+    if (end != END_SERVER_EXIT)
+        return end;
     startShell(state, buffer, request);
     return interact(state, buffer);
 }
@@ -418,6 +456,13 @@ void sendWindowSize(SessionState& state) {
         return;
     }
     writeWindowSize(*state.cipherTransport, state.host.geometry());
+}
+
+bool sendChannelPacket(SessionState& state, PacketBuffer& buffer) {
+    std::lock_guard<std::mutex> hold(state.sendLock);
+    if (!state.cipherTransport || !state.shellStarted)
+        return false;
+    return state.cipherTransport->writePacket(buffer) == 0;
 }
 
 bool endOnBadRead(int type, SessionEnd& end) {

@@ -51,6 +51,10 @@ void sendStdinEof(SessionState& state);
 // the shell request.
 void sendWindowSize(SessionState& state);
 
+// One channel packet, once the shell runs; blocks while the connection
+// takes no more. False before the shell, or when the connection failed.
+bool sendChannelPacket(SessionState& state, PacketBuffer& buffer);
+
 // For the login steps kept in files of their own: a read that failed its
 // checks gets its status line and the end it means (true); any other
 // result is left to the caller (false).

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/channel_messages.h"
+
 namespace kestrel {
 
 struct RsaPublicKey;
@@ -82,6 +84,14 @@ public:
     // The shell or command has been requested (worker thread): input sent
     // from now on goes straight out instead of waiting.
     virtual void sessionStarted() {}
+
+    // Forwarded connections. The ports the server is asked to listen on,
+    // requested before the shell starts.
+    virtual std::vector<RemoteForward> remoteForwards() const { return {}; }
+    // A channel message, read and checked (worker thread). It may block to
+    // stop the reading of the connection while a local socket is behind.
+    // False when the program has no channels: a port open is then refused.
+    virtual bool takeChannelMessage(const ChannelMessage&) { return false; }
 };
 
 // A host whose values are set up front and may change during the session

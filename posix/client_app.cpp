@@ -93,7 +93,7 @@ public:
         : options_(options), wakeRead_(wakeRead), view_(wakeWrite), painter_(terminalTakesUtf8()),
           keys_(options.vt52), prompter_([this] { view_.wake(); }) {}
 
-    int run(SocketHandle connection, std::string& reason);
+    int run(SocketHandle connection, Tunnels* tunnels, std::string& reason);
 
 private:
     TerminalGeometry measure();
@@ -301,7 +301,7 @@ int Client::pollTimeout() const {
     return timeout;
 }
 
-int Client::run(SocketHandle connection, std::string& reason) {
+int Client::run(SocketHandle connection, Tunnels* tunnels, std::string& reason) {
     RawMode raw;
     raw.enter(TERMINAL_IN);
     writeTerminal(TERMINAL_OUT, "\x1b[0m\x1b[H\x1b[2J");
@@ -319,6 +319,7 @@ int Client::run(SocketHandle connection, std::string& reason) {
     logStatus("Connected to host.\n");
 
     state_ = new SessionState(std::make_unique<Transport>(connection), options_.cipher, *host_);
+    host_->attachTunnels(tunnels, state_);
     view_.setSession(state_);
     keyOutput_ = std::make_unique<SessionKeystrokeOutput>(*state_);
     keystrokes_ = std::make_unique<KeystrokeScheduler>(*keyOutput_, options_.obscureKeystrokeTiming);
@@ -362,9 +363,13 @@ int Client::run(SocketHandle connection, std::string& reason) {
     }
     if (!ended_.load()) {
         prompter_.abort();
+        if (tunnels != nullptr)
+            tunnels->halt();
         interruptSession(*state_);
     }
     worker.join();
+    if (tunnels != nullptr)
+        tunnels->stop();
     if (!stop_)
         adviseOnSessionEnd(*keystrokes_, end, keystrokeClockMs(), *host_);
     keystrokes_.reset();
@@ -401,6 +406,11 @@ int runClient(ClientOptions& options, std::string& reason) {
         return EXIT_CONNECT_FAILED;
     }
     std::string error;
+    std::unique_ptr<Tunnels> tunnels = openTunnels(options, error);
+    if (!error.empty()) {
+        reason = error;
+        return EXIT_CONNECT_FAILED;
+    }
     SocketHandle connection = connectWithin(options.host, options.port, options.connectTimeout, signalPipe(), error,
                                             options.tcpKeepAlive);
     if (connection == SOCKET_CLOSED) {
@@ -410,7 +420,7 @@ int runClient(ClientOptions& options, std::string& reason) {
     }
     socketLayerStart();
     Client client(options, wake[0], wake[1]);
-    int code = client.run(connection, reason);
+    int code = client.run(connection, tunnels.get(), reason);
     close(wake[0]);
     close(wake[1]);
     return code;

@@ -124,4 +124,26 @@ bool ClientHost::acceptHostKey(const RsaPublicKey& key) {
     return false;
 }
 
+std::vector<RemoteForward> ClientHost::remoteForwards() const {
+    return tunnels_ != nullptr ? tunnels_->remoteForwards() : std::vector<RemoteForward>{};
+}
+
+bool ClientHost::takeChannelMessage(const ChannelMessage& message) {
+    return tunnels_ != nullptr && tunnels_->takeChannelMessage(message);
+}
+
+void ClientHost::sessionStarted() {
+    if (tunnels_ != nullptr && state_ != nullptr)
+        tunnels_->start(*state_);
+}
+
+std::unique_ptr<Tunnels> openTunnels(const ClientOptions& options, std::string& error) {
+    if (options.localTunnels.empty() && options.remoteTunnels.empty())
+        return nullptr;
+    auto tunnels = std::make_unique<Tunnels>(options.localTunnels, options.remoteTunnels);
+    if (!tunnels->listen(error))
+        return nullptr;
+    return tunnels;
+}
+
 } // namespace kestrel::client

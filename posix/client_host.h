@@ -13,6 +13,7 @@
 #include "engine/session_host.h"
 #include "posix/client_options.h"
 #include "engine/known_hosts.h"
+#include "posix/tunnels.h"
 
 namespace kestrel::client {
 
@@ -56,6 +57,15 @@ public:
     bool acceptHostKey(const RsaPublicKey& key) override;
     std::string settingName(const char* keyword) const override;
 
+    std::vector<RemoteForward> remoteForwards() const override;
+    bool takeChannelMessage(const ChannelMessage& message) override;
+    void sessionStarted() override;
+    // The session's forwarded connections, when it has any.
+    void attachTunnels(Tunnels* tunnels, SessionState* state) {
+        tunnels_ = tunnels;
+        state_ = state;
+    }
+
     HostKeyDecision decision() const { return decision_; }
     std::size_t changedLine() const { return changedLine_; }
     const std::string& problem() const { return problem_; }
@@ -74,6 +84,12 @@ private:
     HostKeyDecision decision_ = HostKeyDecision::None;
     std::size_t changedLine_ = 0;
     std::string problem_;
+    Tunnels* tunnels_ = nullptr;
+    SessionState* state_ = nullptr;
 };
+
+// The session's tunnels, listening already; nothing when none are asked
+// for, or when a listener cannot be had (the reason in error).
+std::unique_ptr<Tunnels> openTunnels(const ClientOptions& options, std::string& error);
 
 } // namespace kestrel::client

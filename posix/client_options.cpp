@@ -67,6 +67,21 @@ bool wireChoice(const std::string& given, const ClientSettings& stored, const ch
     return true;
 }
 
+bool parseTunnels(ClientOptions& options, std::string& message) {
+    for (bool remote : {false, true}) {
+        for (const std::string& text : remote ? options.remoteForwards : options.localForwards) {
+            std::string error;
+            std::optional<ForwardSpec> spec = parseForwardSpec(text, remote, error);
+            if (!spec) {
+                message = std::string(remote ? "-R " : "-L ") + text + ": " + error;
+                return false;
+            }
+            (remote ? options.remoteTunnels : options.localTunnels).push_back(*spec);
+        }
+    }
+    return true;
+}
+
 std::string loginName() {
     const char* user = std::getenv("USER");
     if (user != nullptr && user[0] != '\0')
@@ -187,6 +202,14 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
         ->allow_extra_args(false); // one value each, so the destination is not taken for one
     IdentityArguments identity;
     addIdentityOptions(app, identity);
+    app.add_option("-L", options.localForwards,
+                   "[bind_address:]port:host:hostport: connections to the local port (on loopback unless an "
+                   "address is given) go through the server to host:hostport; repeatable")
+        ->allow_extra_args(false);
+    app.add_option("-R", options.remoteForwards,
+                   "port:host:hostport: connections to the server's port come through this client to "
+                   "host:hostport; repeatable")
+        ->allow_extra_args(false);
     app.set_version_flag("--version", "kestrel1 1.00.46");
     try {
         app.parse(argc, argv);
@@ -233,6 +256,8 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
     FlagsGiven given{options.port != 22 || port != 0 || targetPort != 0, !options.user.empty(),
                      app.count("--cipher") > 0, app.count("--connect-timeout") > 0, options.acceptNewHostKey};
     applySshConfig(config, given, options);
+    if (!parseTunnels(options, message))
+        return ParseResult::Error;
     if (options.user.empty())
         options.user = stored.userName.value_or(loginName());
     options.vt52 = vt52 || stored.useVt52;

@@ -7,6 +7,7 @@
 
 #include "engine/session_host.h"
 #include "engine/compression.h"
+#include "posix/forward_spec.h"
 #include "posix/settings_file.h"
 
 namespace kestrel::client {
@@ -55,6 +56,9 @@ struct ClientOptions {
     std::string knownHostsFile; // empty: the default
     std::string requestTty;     // yes, no, force, auto; empty when not set
     std::vector<std::string> identityFiles, localForwards, remoteForwards;
+    // localForwards and remoteForwards as read: -L and -R first, then the
+    // configuration's lines.
+    std::vector<ForwardSpec> localTunnels, remoteTunnels;
     std::vector<std::string> warnings; // for stderr before the session starts
     // The remote command, its words joined by spaces as the server's shell
     // reads them; none for a shell.

@@ -101,8 +101,10 @@ void applySshConfig(const SshConfig& config, const FlagsGiven& given, ClientOpti
     // -i comes first; IdentityFile lines are tried after it.
     for (const std::string& identity : list("identityfile"))
         options.identityFiles.push_back(expandHome(identity));
-    options.localForwards = list("localforward");
-    options.remoteForwards = list("remoteforward");
+    for (const std::string& forward : list("localforward"))
+        options.localForwards.push_back(forward);
+    for (const std::string& forward : list("remoteforward"))
+        options.remoteForwards.push_back(forward);
     options.warnings.insert(options.warnings.end(), config.warnings.begin(), config.warnings.end());
 }
 

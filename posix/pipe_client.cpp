@@ -108,6 +108,7 @@ public:
         return true;
     }
     void sessionStarted() override {
+        ClientHost::sessionStarted();
         started_.store(true);
         wake();
     }
@@ -154,7 +155,7 @@ public:
           status_(PIPE_ERR, options.verbose, options.quiet), prompter_([this] { host_->wake(); }),
           host_(std::make_unique<PipeHost>(options, prompter_, terminal, wakeWrite)) {}
 
-    int run(SocketHandle connection, std::string& reason);
+    int run(SocketHandle connection, Tunnels* tunnels, std::string& reason);
 
 private:
     void handleWake();
@@ -217,7 +218,7 @@ void PipeClient::readInput() {
     inputOpen_ = false;
 }
 
-int PipeClient::run(SocketHandle connection, std::string& reason) {
+int PipeClient::run(SocketHandle connection, Tunnels* tunnels, std::string& reason) {
     bindStatusSink(&status_);
     if (std::string warning = cipherWarning(options_.cipher); !warning.empty() && !options_.quiet) {
         std::string line = "kestrel1: warning: " + warning + "\n";
@@ -225,6 +226,7 @@ int PipeClient::run(SocketHandle connection, std::string& reason) {
     }
     host_->setGeometry(measure());
     state_ = new SessionState(std::make_unique<Transport>(connection), options_.cipher, *host_);
+    host_->attachTunnels(tunnels, state_);
     SessionEnd end = END_CONNECTION_LOST;
     std::thread worker([&] {
         end = runSession(*state_);
@@ -252,9 +254,13 @@ int PipeClient::run(SocketHandle connection, std::string& reason) {
     }
     if (!ended_.load()) {
         prompter_.abort();
+        if (tunnels != nullptr)
+            tunnels->halt();
         interruptSession(*state_);
     }
     worker.join();
+    if (tunnels != nullptr)
+        tunnels->stop();
     raw_.leave();
     int code = 0;
     if (stopCode_ >= 0) {
@@ -313,6 +319,11 @@ int runPipeClient(const ClientOptions& options, bool requestTerminal, std::strin
         return EXIT_CONNECT_FAILED;
     }
     std::string error;
+    std::unique_ptr<Tunnels> tunnels = openTunnels(options, error);
+    if (!error.empty()) {
+        reason = error;
+        return EXIT_CONNECT_FAILED;
+    }
     SocketHandle connection = connectWithin(options.host, options.port, options.connectTimeout, signalPipe(), error);
     if (connection == SOCKET_CLOSED) {
         reason = "cannot connect to " + options.host + " port " + std::to_string(options.port) + ": " + error;
@@ -325,7 +336,7 @@ int runPipeClient(const ClientOptions& options, bool requestTerminal, std::strin
     int code = 0;
     {
         auto client = std::make_unique<PipeClient>(options, requestTerminal, wake[0], wake[1]);
-        code = client->run(connection, reason);
+        code = client->run(connection, tunnels.get(), reason);
     }
     close(wake[0]);
     close(wake[1]);
