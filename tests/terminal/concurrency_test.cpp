@@ -61,12 +61,16 @@ TEST(Concurrency, WorkerFeedsWhileTheUiThreadFeedsAndResizes)
         }
         done = true;
     });
+    // The interface thread gives up after a bounded number of rounds: under a
+    // slow sanitizer an unfair lock can let it win nearly every time, and the
+    // worker must still get to finish.
+    constexpr int MAX_UI_ROUNDS = 3000;
     int resizes = 0;
-    while (!done) {
+    for (; resizes < MAX_UI_ROUNDS && !done; ++resizes) {
         parser.feedText("Status line from the interface thread.\n");
         screen.setScrollbackLines(resizes % 3 == 0 ? 0 : 500);
         screen.resize(40 + resizes % 50, 10 + resizes % 20, 0, 0, &view);
-        ++resizes;
+        std::this_thread::yield();
     }
     worker.join();
     EXPECT_GT(view.notifications.load(), 1000);
