@@ -66,6 +66,12 @@ std::optional<ForwardSpec> parseForwardSpec(std::string_view text, bool remote, 
             error = "a remote forwarding takes no bind address in protocol 1";
             return std::nullopt;
         }
+        // Some clients read an empty address as every interface, others as
+        // loopback; guessing either way could expose a port.
+        if (fields[0].empty()) {
+            error = "an empty bind address: leave it out for loopback, or write * for every interface";
+            return std::nullopt;
+        }
         spec.bindAddress = fields[0];
         fields.erase(fields.begin());
     }

@@ -19,9 +19,9 @@ struct ForwardSpec {
 
 // "[bind_address:]port:host:hostport" as the command line gives it, or
 // "[bind_address:]port host:hostport" as a configuration line does; an IPv6
-// address goes in brackets. Remote forwardings take no bind address: the
-// protocol has no field for one. Nothing, with the complaint in error, for
-// anything else.
+// address goes in brackets, and "*" binds every interface. Remote
+// forwardings take no bind address: the protocol has no field for one.
+// Nothing, with the complaint in error, for anything else.
 std::optional<ForwardSpec> parseForwardSpec(std::string_view text, bool remote, std::string& error);
 
 } // namespace kestrel::client

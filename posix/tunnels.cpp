@@ -163,6 +163,7 @@ bool Tunnels::takeChannelMessage(const ChannelMessage& message) {
     std::unique_lock<std::mutex> hold(lock_);
     if (message.type == MSG_PORT_OPEN) {
         takePortOpen(message);
+        wake();
         return true;
     }
     // A message for a channel that is not open is late or hostile; either
