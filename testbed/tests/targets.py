@@ -123,6 +123,7 @@ class Target:
         result = drain(sock)
         with self._lock:
             self.received.append(result)
+        sock.close()
 
     def _source(self, sock, slot):
         digest, left = hashlib.sha256(), self.size
