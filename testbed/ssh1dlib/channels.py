@@ -74,12 +74,18 @@ class Channel:
     def done(self):
         return self.sent_close and self.got_close and self.sent_confirm and self.got_confirm
 
-    def start(self):
+    def start(self, confirmation=None):
+        """Open for data both ways. The state changes before the confirmation
+        goes out, as the client may send data the moment it has read it; and
+        no data of ours may go before it."""
         self.state = "open"
         self.table.log("channel %d open to %s" % (self.number, self.target))
-        for loop, kind in ((self._write_loop, "writer"), (self._read_loop, "reader")):
-            threading.Thread(target=loop, daemon=True,
-                             name="ssh1d-channel-%d-%s" % (self.number, kind)).start()
+        self._thread(self._write_loop, "writer")
+        if confirmation is None or self.table.send(wire.MSG_CHANNEL_OPEN_CONFIRMATION, confirmation):
+            self._thread(self._read_loop, "reader")
+
+    def _thread(self, loop, kind):
+        threading.Thread(target=loop, daemon=True, name="ssh1d-channel-%d-%s" % (self.number, kind)).start()
 
     # -- towards the socket --------------------------------------------------
     def write(self, data):
@@ -275,8 +281,7 @@ class Channels:
         if ending:
             sock.close()
             return
-        if self.send(wire.MSG_CHANNEL_OPEN_CONFIRMATION, wire.uint32(channel.remote) + wire.uint32(channel.number)):
-            channel.start()
+        channel.start(wire.uint32(channel.remote) + wire.uint32(channel.number))
 
     # -- forwarded ports ---------------------------------------------------------
     def request_forward(self, reader):

@@ -125,6 +125,19 @@ class ForwardingTest(unittest.TestCase):
                 self.server.wait_for_log(r"\[%d\] channel \d+ closed" % number, count=count, timeout=30)
                 self.assert_all_closed(proc, number)
 
+    def test_many_short_connections(self):
+        # ssh1 sends its first data the moment the open is confirmed: each of
+        # these races ssh1d's own bookkeeping of the new channel.
+        rounds = 60
+        with Target("echo") as echo:
+            port = free_port()
+            proc, number = self.start_client(["-L", "%d:127.0.0.1:%d" % (port, echo.port)])
+            for index in range(rounds):
+                data = b"%d " % index * 300
+                self.assertEqual(round_trip(port, data), (len(data), hashlib.sha256(data).hexdigest()))
+            self.server.wait_for_log(r"\[%d\] channel \d+ closed" % number, count=rounds, timeout=30)
+            self.assert_all_closed(proc, number)
+
     def test_remote_forward_round_trip(self):
         data = os.urandom(2 * MEGABYTE)
         with Target("echo") as echo:
