@@ -114,29 +114,50 @@ class ChannelTest(SharedServerTest):
         # Over the queue bound, so the session reader really waits on the target.
         big = os.urandom(3 * MAX_QUEUED)
         upload = os.urandom(MAX_QUEUED)
-        cases = [("echo, client closes first", "echo", None, big, True, False),
-                 ("source, target closes first", "source", 2 * MAX_QUEUED, b"", False, False),
-                 ("sink, client confirms before sending", "sink", None, upload, True, True)]
+        endless = 64 * MAX_QUEUED
+        cases = [  # name, target kind and size, data sent, client closes first, client confirms first, check
+            ("echo, client closes first", "echo", None, big, True, False,
+             lambda back, target: self.assertEqual(back, big)),
+            ("source, target closes first", "source", 2 * MAX_QUEUED, b"", False, False,
+             lambda back, target: self.assertEqual(sha(back), target.sent_digests[0])),
+            ("sink, client confirms before sending", "sink", None, upload, True, True,
+             lambda back, target: self.assertEqual((back, target.received), (b"", [(len(upload), sha(upload))]))),
+            # A confirmation means "send no more": ssh1d must stop reading a target that goes on.
+            ("source, client confirms at once", "source", endless, b"", True, True,
+             lambda back, target: self.assertLess(len(back), endless // 2)),
+        ]
         client, number, _ = start(self.server)
-        for index, (name, kind, size, data, close_first, confirm_first) in enumerate(cases):
+        for index, (name, kind, size, data, close_first, confirm_first, check) in enumerate(cases):
             with self.subTest(name), Target(kind, size) as target:
                 channel, theirs = open_channel(client, target.port)
                 self.assertEqual(channel, OUR_CHANNEL)
                 back = exchange(client, OUR_CHANNEL, theirs, data, close_first, confirm_first)
-                out = size if kind == "source" else len(back)
+                check(back, target)
                 line = self.server.wait_for_log(r"\[%d\] channel %d closed, (\d+) bytes in, (\d+) bytes out"
                                                 % (number, theirs), count=index + 1)
-                self.assertEqual((int(line.group(1)), int(line.group(2))), (len(data), out))
-                if kind == "echo":
-                    self.assertEqual(back, data)
-                elif kind == "source":
-                    self.assertEqual(sha(back), target.sent_digests[0])
-                else:
-                    self.assertEqual(back, b"")
-                    self.assertEqual(target.received, [(len(data), sha(data))])
+                self.assertEqual((int(line.group(1)), int(line.group(2))), (len(data), len(back)))
         finish(client)
         self.server.wait_for_log(r"\[%d\] channels left open: 0" % number)
         self.server.wait_for_log(r"\[%d\] cipher 3des, client protocol flags 0x0" % number)
+
+    def test_stalled_target_holds_the_session_without_losing_data(self):
+        # Far more than the queue and the kernel's buffers can hold together.
+        data = os.urandom(32 * 1024 * 1024)
+        with socket.create_server(("127.0.0.1", 0)) as listener:
+            client, number, _ = start(self.server)
+            _, theirs = open_channel(client, listener.getsockname()[1])
+            sender = threading.Thread(target=send_data, args=(client, theirs, data))
+            sender.start()
+            sender.join(3)
+            self.assertTrue(sender.is_alive(), "ssh1d read everything while its target read nothing")
+            target, _ = listener.accept()
+            with target:
+                self.assertEqual(drain(target), (len(data), sha(data)))
+            sender.join()
+            msg_type, channel, _ = event(client)
+            self.assertEqual((msg_type, channel), (wire.MSG_CHANNEL_CLOSE_CONFIRMATION, OUR_CHANNEL))
+            client.close()
+        self.server.wait_for_log(r"\[%d\] channels left open: 1" % number)
 
     def test_failed_opens_leave_the_session_going(self):
         closed = free_port()
