@@ -188,6 +188,8 @@ class ChannelTest(SharedServerTest):
             (0, False, wire.MSG_PORT_OPEN, u32(1) + wire.string("a" * (MAX_HOST_NAME + 1)) + u32(80),
              r"string of %d bytes exceeds %d" % (MAX_HOST_NAME + 1, MAX_HOST_NAME)),
             (2, False, wire.MSG_PORT_OPEN, u32(1) + wire.string("127.0.0.1") + u32(80), r"field runs past the end"),
+            (2, False, wire.MSG_PORT_OPEN, u32(1) + wire.string("127.0.0.1") + u32(80)
+             + wire.string("o" * (MAX_HOST_NAME + 1)), r"string of %d bytes exceeds" % (MAX_HOST_NAME + 1)),
             (0, False, wire.MSG_PORT_OPEN, u32(1) + wire.string("127.0.0.1") + u32(80) + wire.string("x"),
              r"\d+ unexpected bytes after the last field"),
         ]
