@@ -157,7 +157,12 @@ class Channels:
         self.listeners = []  # (socket, host, port) of granted forward requests
 
     def send(self, msg_type, payload):
-        """False once the session can no longer send."""
+        """False once the session is ending or can no longer send."""
+        # Closing the sockets at the end wakes every channel thread; none of
+        # them may then tell a client that has already gone, or confirmed the
+        # exit, about channels it no longer has.
+        if self.stopping.is_set():
+            return False
         try:
             self.transport.send_packet(msg_type, payload)
             return True

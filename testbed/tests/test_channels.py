@@ -208,6 +208,25 @@ class ChannelTest(SharedServerTest):
                     self.server.wait_for_log(r"\[%d\] protocol error: %s" % (number, pattern))
                     self.server.wait_for_log(r"\[%d\] channels left open: %d" % (number, int(opened)))
 
+    def test_nothing_follows_the_exit_status_for_open_channels(self):
+        with Target("echo") as echo:
+            client, number, _ = start(self.server)
+            for _ in range(4):
+                open_channel(client, echo.port)
+            client.send(wire.CMSG_EOF)
+            while client.read()[0] != wire.SMSG_EXITSTATUS:
+                pass
+            client.send(wire.CMSG_EXIT_CONFIRMATION)
+            late = []
+            try:
+                while True:
+                    late.append(client.read()[0])
+            except ConnectionClosed:
+                pass
+            client.close()
+        self.assertEqual(late, [])
+        self.server.wait_for_log(r"\[%d\] channels left open: 4" % number)
+
     def test_channel_count_is_bounded(self):
         with Target("echo") as echo:
             client, number, _ = start(self.server)
