@@ -79,6 +79,8 @@ def parse_args(argv):
                         help="log the type, length field and arrival time of every packet received")
     parser.add_argument("--no-compression", action="store_true",
                         help="refuse the client's compression request")
+    parser.add_argument("--no-forwarding", action="store_true",
+                        help="refuse port forwarding requests and channel opens")
     parser.add_argument("--fault", action="append", default=[], metavar="NAME[=ARG]",
                         help="misbehave on purpose (see below)")
     args = parser.parse_args(argv)
@@ -123,7 +125,8 @@ def main(argv=None):
                     host_key_bits=host.bits, login_grace=args.login_grace,
                     max_sessions=args.max_sessions, pty_packet_data=args.pty_packet_data,
                     log_packets=args.log_packets, compression=not args.no_compression,
-                    authorized_keys=args.authorized_keys, faults=args.faults)
+                    authorized_keys=args.authorized_keys,
+                    forwarding=not args.no_forwarding, listen=args.listen, faults=args.faults)
     keys = ServerKeys(host, server_bits, args.server_key_regen)
     keys.start()
     try:

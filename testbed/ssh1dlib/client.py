@@ -46,7 +46,7 @@ class Client:
         ciphers = reader.uint32()
         return cookie, keys[0], keys[1], ciphers
 
-    def key_exchange(self, cipher=wire.CIPHER_3DES, session_key=None):
+    def key_exchange(self, cipher=wire.CIPHER_3DES, session_key=None, flags=0):
         cookie, server_key, host_key, self.ciphers_mask = self.read_public_keys()
         self.host_key = host_key
         session_key = session_key or os.urandom(32)
@@ -54,7 +54,7 @@ class Client:
         self.session_id = sid
         wrapped = rsakeys.wrap_session_key(session_key, sid, server_key, host_key)
         self.send(wire.CMSG_SESSION_KEY, bytes([cipher]) + cookie + wire.mpint(wrapped)
-                  + wire.uint32(0))
+                  + wire.uint32(flags))
         self.transport.set_ciphers(*make_pair(cipher, session_key))
         return self.read()[0]
 
@@ -89,10 +89,10 @@ class Client:
                   + wire.uint32(0) + wire.uint32(0) + b"\x00")
         return self.read()[0]
 
-    def connect(self, user, password, cipher=wire.CIPHER_3DES):
+    def connect(self, user, password, cipher=wire.CIPHER_3DES, flags=0):
         """Identification, key exchange and login; raises unless all succeed."""
         self.identify()
-        if self.key_exchange(cipher) != wire.SMSG_SUCCESS:
+        if self.key_exchange(cipher, flags=flags) != wire.SMSG_SUCCESS:
             raise ClientError("session key not confirmed")
         msg_type, _ = self.login(user, password)
         if msg_type != wire.SMSG_SUCCESS:

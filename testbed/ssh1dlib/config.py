@@ -32,4 +32,8 @@ class Config:
     compression: bool = True
     # The authorized-keys file for RSA authentication; None refuses RSA.
     authorized_keys: str = None
+    # Grant port forwarding both ways (-L and -R of the clients).
+    forwarding: bool = True
+    # Server-side forwarded ports are opened on the address ssh1d listens on.
+    listen: str = "127.0.0.1"
     faults: Faults = dataclasses.field(default_factory=Faults)

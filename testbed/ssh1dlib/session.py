@@ -7,6 +7,7 @@ import time
 import traceback
 
 from . import rsaauth, rsakeys, wire
+from .channels import Channels
 from .child import STDERR, Child, PtySettings
 from .ciphers import make_pair
 from .config import VERSION_LINE
@@ -32,7 +33,7 @@ MAX_EARLY_STDIN = 64 * 1024
 DEFAULT_DATA_CHUNK = 32 * 1024
 MIN_CLIENT_MAX_PACKET = 4096
 
-PROTOCOL_FLAGS = 0x2
+PROTOCOL_FLAGS = wire.PROTOFLAG_HOST_IN_FWD_OPEN
 AUTHS_MASK = (1 << wire.AUTH_RSA) | (1 << wire.AUTH_PASSWORD)
 _TERM_NAME = re.compile(rb"[A-Za-z0-9][A-Za-z0-9._+-]*")
 _CLIENT_VERSION = re.compile(rb"^SSH-(\d+)\.(\d+)-")
@@ -56,6 +57,7 @@ class Session:
         self.early_eof = False
         self.data_chunk = DEFAULT_DATA_CHUNK
         self.finished = threading.Event()
+        self.channels = Channels(self.transport, self.log, config)
         self._grace = threading.Timer(config.login_grace, self._grace_expired)
         self._grace.daemon = True
         self._encrypted = False
@@ -87,6 +89,7 @@ class Session:
             self._cleanup()
 
     def stop(self):
+        self.channels.stopping.set()
         self.transport.shutdown()
         if self.child is not None:
             self.child.hangup()
@@ -97,6 +100,7 @@ class Session:
 
     def _cleanup(self):
         self.finished.set()
+        self.log("channels left open: %d" % self.channels.close_all())
         if self.child is not None:
             self.child.terminate()
         pump = getattr(self, "_pump_thread", None)
@@ -169,7 +173,7 @@ class Session:
         cipher = reader.byte()
         echoed = reader.take(8)
         wrapped = reader.mpint()
-        reader.uint32()  # protocol flags: none are supported
+        client_flags = reader.uint32()
         reader.end()
         if not hmac.compare_digest(echoed, cookie):
             raise ProtocolError("session key message does not echo the cookie")
@@ -180,7 +184,8 @@ class Session:
         key = rsakeys.unwrap_session_key(wrapped, sid, server_key, host_key)
         self.transport.set_ciphers(*make_pair(cipher, key))
         self._encrypted = True
-        self.log("cipher %s" % wire.CIPHER_NAMES[cipher])
+        self.log("cipher %s, client protocol flags 0x%x" % (wire.CIPHER_NAMES[cipher], client_flags))
+        self.channels.host_in_open = bool(PROTOCOL_FLAGS & client_flags & wire.PROTOFLAG_HOST_IN_FWD_OPEN)
         self.transport.send_packet(wire.SMSG_SUCCESS)
 
     # -- authentication -----------------------------------------------------
@@ -311,6 +316,9 @@ class Session:
                 ok = MIN_CLIENT_MAX_PACKET <= size <= wire.MAX_PACKET_LENGTH
                 if ok:
                     self.data_chunk = min(DEFAULT_DATA_CHUNK, size - 64)
+                    self.channels.chunk = min(self.channels.chunk, self.data_chunk)
+            elif msg_type == wire.CMSG_PORT_FORWARD_REQUEST:
+                ok = self.channels.request_forward(reader)
             else:
                 self.log("request %d refused" % msg_type)
             self.transport.send_packet(wire.SMSG_SUCCESS if ok else wire.SMSG_FAILURE)
@@ -350,6 +358,7 @@ class Session:
             self.child.write_stdin(bytes(self.early_stdin))
         if self.early_eof:
             self.child.close_stdin()
+        self.channels.start_listeners()
         while True:
             msg_type, reader = self.transport.read_packet()
             if msg_type == wire.CMSG_STDIN_DATA:
@@ -364,6 +373,8 @@ class Session:
             elif msg_type == wire.MSG_DISCONNECT:
                 self.log("client disconnected: %r" % _reason(reader))
                 return
+            elif self.channels.handle(msg_type, reader):
+                pass
             else:
                 self.log("message %d ignored in the interactive session" % msg_type)
 

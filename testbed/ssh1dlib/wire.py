@@ -22,6 +22,13 @@ SMSG_STDOUT_DATA = 17
 SMSG_STDERR_DATA = 18
 CMSG_EOF = 19
 SMSG_EXITSTATUS = 20
+MSG_CHANNEL_OPEN_CONFIRMATION = 21
+MSG_CHANNEL_OPEN_FAILURE = 22
+MSG_CHANNEL_DATA = 23
+MSG_CHANNEL_CLOSE = 24
+MSG_CHANNEL_CLOSE_CONFIRMATION = 25
+CMSG_PORT_FORWARD_REQUEST = 28
+MSG_PORT_OPEN = 29
 MSG_IGNORE = 32
 CMSG_EXIT_CONFIRMATION = 33
 MSG_DEBUG = 36
@@ -37,6 +44,9 @@ CIPHER_NAMES = {CIPHER_NONE: "none", CIPHER_DES: "des", CIPHER_3DES: "3des",
 
 AUTH_RSA = 2
 AUTH_PASSWORD = 3
+
+# Protocol flag: a port-open message carries where the connection came from.
+PROTOFLAG_HOST_IN_FWD_OPEN = 2
 
 # Peers allocate whatever length a packet announces; anything beyond this is
 # treated as hostile rather than buffered.

@@ -19,6 +19,7 @@ from ssh1dlib.client import Client  # noqa: E402
 SSH1D = os.path.join(TESTBED, "ssh1d")
 USER, PASSWORD = "tester", "s3cret pass"
 STARTUP_SECONDS = 60  # a first run may generate the host key
+_CONNECTION = re.compile(r"^ssh1d: \[(\d+)\] connection from ")
 _LISTENING = re.compile(r"^ssh1d: listening on ([0-9.]+):(\d+)$")
 
 
@@ -64,15 +65,24 @@ class ServerProcess:
             raise AssertionError("ssh1d ended early; log:\n" + "\n".join(self.lines))
         return line
 
-    def wait_for_log(self, pattern, timeout=10):
-        """Wait until a log line matches; earlier lines count too."""
+    def wait_for_log(self, pattern, timeout=10, count=1):
+        """The match in the count-th log line matching; earlier lines count too."""
         regex = re.compile(pattern)
         deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if any(regex.search(line) for line in list(self.lines)):
-                return
+        while True:
+            matches = [m for m in map(regex.search, list(self.lines)) if m]
+            if len(matches) >= count:
+                return matches[count - 1]
+            if time.monotonic() >= deadline:
+                break
             time.sleep(0.05)
-        raise AssertionError("no log line matching %r; log:\n%s" % (pattern, "\n".join(self.lines)))
+        raise AssertionError("%d log line(s) matching %r wanted, %d seen; log:\n%s"
+                             % (count, pattern, len(matches), "\n".join(self.lines)))
+
+    def last_session(self):
+        """The highest session number that has connected so far, 0 before any."""
+        numbers = [int(m.group(1)) for m in map(_CONNECTION.search, list(self.lines)) if m]
+        return max(numbers, default=0)
 
     def stop(self, timeout=15):
         if self.proc.poll() is None:
