@@ -17,6 +17,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "testbed", "tests"))
 from harness import PASSWORD, USER, ServerProcess  # noqa: E402
+from targets import Target, free_port  # noqa: E402
 
 KESTREL1 = os.environ.get("KESTREL1", os.path.join(ROOT, "build", "native", "tools", "kestrel1", "kestrel1"))
 VTREPLAY = os.environ.get("VTREPLAY", os.path.join(ROOT, "build", "native", "tools", "vtreplay", "vtreplay"))
@@ -159,6 +160,20 @@ class Kestrel1Test(unittest.TestCase):
                 pane.wait_shell()
                 action(pane)
                 self.assertEqual((code, "RESTORED"), pane.wait_end())
+
+    def test_tilde_dot_ends_a_session_whose_tunnel_reader_stalls(self):
+        # The server's data waits for a local program that reads nothing,
+        # so nothing more comes from the server; the keyboard still counts.
+        with Target("source", size=64 * 1000 * 1000) as source:
+            port = free_port()
+            pane = self.pane("-L", "%d:127.0.0.1:%d" % (port, source.port))
+            pane.wait_shell()
+            with socket.create_connection(("127.0.0.1", port), timeout=WAIT_SECONDS) as stalled:
+                self.assertEqual(len(stalled.recv(1)), 1)
+                time.sleep(3)  # long enough for the source to fill every buffer on the way
+                pane.keys("Enter")
+                pane.keys("~.")
+                self.assertEqual((255, "RESTORED"), pane.wait_end())
 
     def client_pid(self, pane):
         shell = pane.tmux("display", "-p", "#{pane_pid}").strip()
