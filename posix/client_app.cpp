@@ -306,7 +306,7 @@ int Client::run(SocketHandle connection, Tunnels* tunnels, std::string& reason) 
     raw.enter(TERMINAL_IN);
     writeTerminal(TERMINAL_OUT, "\x1b[0m\x1b[H\x1b[2J");
     view_.screen().setScrollbackLines(int32_t(options_.scrollbackLines));
-    host_ = std::make_unique<ClientHost>(options_, TerminalGeometry{}, prompter_, KnownHosts(options_.knownHostsFile.empty() ? KnownHosts::defaultPath() : options_.knownHostsFile));
+    host_ = std::make_unique<ClientHost>(options_, TerminalGeometry{}, prompter_, knownHostsFor(options_));
     // The host holds the one copy the session needs, for the session only.
     wipeString(options_.password);
     host_->setGeometry(measure());

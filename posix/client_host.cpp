@@ -59,6 +59,10 @@ void Prompter::abort() {
     answered_.notify_all();
 }
 
+KnownHosts knownHostsFor(const ClientOptions& options) {
+    return KnownHosts(options.knownHostsFile.empty() ? KnownHosts::defaultPath() : options.knownHostsFile);
+}
+
 ClientHost::ClientHost(const ClientOptions& options, TerminalGeometry size, Prompter& prompter, KnownHosts known)
     : FixedSessionHost(options.user, options.password, options.vt52, size), host_(options.host),
       port_(options.port), user_(options.user), havePassword_(options.havePassword),

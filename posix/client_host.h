@@ -49,6 +49,9 @@ private:
 
 enum class HostKeyDecision { None, Refused, Changed, Unreadable };
 
+// The file UserKnownHostsFile names, else the default: every mode reads the same.
+KnownHosts knownHostsFor(const ClientOptions& options);
+
 class ClientHost : public FixedSessionHost {
 public:
     ClientHost(const ClientOptions& options, TerminalGeometry size, Prompter& prompter, KnownHosts known);

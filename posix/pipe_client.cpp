@@ -92,7 +92,7 @@ std::optional<std::string> askOnTerminal(const std::string& question, bool echo)
 class PipeHost : public ClientHost {
 public:
     PipeHost(const ClientOptions& options, Prompter& prompter, bool terminal, int wakeFd)
-        : ClientHost(options, TerminalGeometry{24, 80, 0, 0}, prompter, KnownHosts(KnownHosts::defaultPath())),
+        : ClientHost(options, TerminalGeometry{24, 80, 0, 0}, prompter, knownHostsFor(options)),
           command_(options.command), terminal_(terminal), wakeFd_(wakeFd) {}
 
     SessionRequest request() const override { return {terminal_, command_}; }

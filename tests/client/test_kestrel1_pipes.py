@@ -60,6 +60,18 @@ class PipeTest(unittest.TestCase):
         self.assertEqual(down.returncode, 0, down.stderr)
         self.assertEqual(hashlib.sha256(down.stdout).hexdigest().encode(), digest)
 
+    def test_the_known_hosts_file_named_by_the_configuration_is_the_one_used(self):
+        chosen = os.path.join(self.folder, "chosen_known_hosts")
+        first = self.run_client("true", options=("-o", "UserKnownHostsFile=" + chosen))
+        self.assertEqual(first.returncode, 0, first.stderr)
+        with open(chosen) as stream:
+            self.assertIn("[127.0.0.1]:%d" % self.server.port, stream.read())
+        # A key pinned there and changed is refused, though the default file trusts it.
+        with open(chosen, "w") as stream:
+            stream.write("[127.0.0.1]:%d 1024 65537 12345 changed\n" % self.server.port)
+        changed = self.run_client("true", options=("-o", "UserKnownHostsFile=" + chosen))
+        self.assertEqual(changed.returncode, 253, changed.stderr)
+
     def test_stderr_separate_and_exit_statuses(self):
         cases = [("printf 'out\\000put'; printf 'err\\n' >&2; exit 0", 0, b"out\x00put", b"err\n"),
                  ("echo three; exit 3", 3, b"three\n", b"")]
