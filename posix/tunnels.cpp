@@ -17,24 +17,26 @@ namespace kestrel::client {
 
 namespace {
 
-// The one listening socket for one address, or -1 with the reason.
-int listenOn(const addrinfo& address, std::string& error) {
+// The one listening socket for one address, or -1 with errno set.
+int listenOn(const addrinfo& address) {
     int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        error = std::strerror(errno);
+    if (fd < 0)
         return -1;
-    }
     // A port left in TIME_WAIT by the last run is free to use; one another
     // program listens on is not.
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(fd, address.ai_addr, address.ai_addrlen) != 0 || ::listen(fd, SOMAXCONN) != 0) {
-        error = std::strerror(errno);
+        int error = errno;
         ::close(fd);
+        errno = error;
         return -1;
     }
     return fd;
 }
+
+// A machine without IPv6 has no ::1 to guard.
+bool addressMissing(int error) { return error == EADDRNOTAVAIL || error == EAFNOSUPPORT; }
 
 void warn(const std::string& line) { logStatus("Warning - " + line + "\r\n"); }
 
@@ -45,33 +47,43 @@ Tunnels::Tunnels(std::vector<ForwardSpec> local, std::vector<ForwardSpec> remote
 
 Tunnels::~Tunnels() { stop(); }
 
+// Without a bind address both loopback addresses are taken: a browser asked
+// for localhost may try ::1 first, and whoever else listened there would get
+// what was meant for the tunnel.
 bool Tunnels::listen(std::string& error) {
     for (const ForwardSpec& spec : local_) {
-        std::string address = spec.bindAddress.empty() || spec.bindAddress == "localhost" ? "127.0.0.1"
-                              : spec.bindAddress == "*"                                 ? "0.0.0.0"
-                                                                                        : spec.bindAddress;
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_PASSIVE;
-        addrinfo* found = nullptr;
-        std::string port = std::to_string(spec.listenPort);
-        std::string where = address + " port " + port + " (-L " + port + ":" + spec.target() + ")";
-        if (int failed = getaddrinfo(address.c_str(), port.c_str(), &hints, &found); failed != 0) {
-            error = "cannot listen on " + where + ": " + gai_strerror(failed);
+        bool loopback = spec.bindAddress.empty() || spec.bindAddress == "localhost";
+        std::string address = loopback ? "127.0.0.1" : spec.bindAddress == "*" ? "0.0.0.0" : spec.bindAddress;
+        if (!listenAt(spec, address, false, error) || (loopback && !listenAt(spec, "::1", true, error)))
             return false;
-        }
-        std::string reason;
-        int fd = -1;
-        for (addrinfo* one = found; one != nullptr && fd < 0; one = one->ai_next)
-            fd = listenOn(*one, reason);
-        freeaddrinfo(found);
-        if (fd < 0) {
-            error = "cannot listen on " + where + ": " + reason;
-            return false;
-        }
-        listeners_.push_back({fd, &spec});
     }
+    return true;
+}
+
+bool Tunnels::listenAt(const ForwardSpec& spec, const std::string& address, bool optional, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    std::string port = std::to_string(spec.listenPort);
+    std::string where = address + " port " + port + " (-L " + port + ":" + spec.target() + ")";
+    if (int failed = getaddrinfo(address.c_str(), port.c_str(), &hints, &found); failed != 0) {
+        error = "cannot listen on " + where + ": " + gai_strerror(failed);
+        return optional;
+    }
+    int fd = -1;
+    int reason = 0;
+    for (addrinfo* one = found; one != nullptr && fd < 0; one = one->ai_next) {
+        fd = listenOn(*one);
+        reason = errno;
+    }
+    freeaddrinfo(found);
+    if (fd < 0) {
+        error = "cannot listen on " + where + ": " + std::strerror(reason);
+        return optional && addressMissing(reason);
+    }
+    listeners_.push_back({fd, &spec});
     return true;
 }
 

@@ -96,6 +96,7 @@ private:
         const ForwardSpec* spec;
     };
 
+    bool listenAt(const ForwardSpec& spec, const std::string& address, bool optional, std::string& error);
     // Under lock_.
     void queue(Outgoing out);
     void wake();

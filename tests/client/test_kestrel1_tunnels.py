@@ -28,6 +28,18 @@ SHORT_CONNECTIONS = 200
 MEMORY_ALLOWANCE_KIB = 16 * 1024
 
 
+def ipv6_loopback():
+    try:
+        with socket.socket(socket.AF_INET6) as probe:
+            probe.bind(("::1", 0))
+        return True
+    except OSError:
+        return False
+
+
+HAVE_IPV6 = ipv6_loopback()
+
+
 def wait_until(condition, what, timeout=WAIT_SECONDS):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -171,16 +183,30 @@ class TunnelTest(unittest.TestCase):
             self.assertEqual(err.count(b"the server could not open 127.0.0.1:%d" % closed_port), 1, err)
 
     def test_a_taken_listener_port_is_a_clear_error_before_connecting(self):
-        with socket.create_server(("127.0.0.1", 0)) as taken:
-            port = taken.getsockname()[1]
-            connections = self.server.last_session()
-            result = subprocess.run([KESTREL1, "-p", str(self.server.port), "-L", "%d:127.0.0.1:9" % port,
-                                     USER + "@127.0.0.1", "true"], capture_output=True, env=self.env,
-                                    timeout=WAIT_SECONDS)
-        self.assertEqual(result.returncode, 251)
-        self.assertIn(b"cannot listen on 127.0.0.1 port %d" % port, result.stderr)
-        self.assertIn(b"Address already in use", result.stderr)
-        self.assertEqual(self.server.last_session(), connections)
+        addresses = [(socket.AF_INET, "127.0.0.1")] + ([(socket.AF_INET6, "::1")] if HAVE_IPV6 else [])
+        for family, address in addresses:
+            with self.subTest(address), socket.create_server((address, 0), family=family) as taken:
+                port = taken.getsockname()[1]
+                connections = self.server.last_session()
+                result = subprocess.run([KESTREL1, "-p", str(self.server.port), "-L", "%d:127.0.0.1:9" % port,
+                                         USER + "@127.0.0.1", "true"], capture_output=True, env=self.env,
+                                        timeout=WAIT_SECONDS)
+                self.assertEqual(result.returncode, 251)
+                self.assertIn(b"cannot listen on %s port %d" % (address.encode(), port), result.stderr)
+                self.assertIn(b"Address already in use", result.stderr)
+                self.assertEqual(self.server.last_session(), connections)
+
+    @unittest.skipUnless(HAVE_IPV6, "no IPv6 loopback here")
+    def test_localhost_reaches_the_tunnel_on_either_loopback_address(self):
+        with Target("echo") as echo:
+            port = free_port()
+            session = self.start(["-L", "%d:127.0.0.1:%d" % (port, echo.port)])
+            connect_when_listening(port).close()
+            for address in ("127.0.0.1", "::1"):
+                with socket.create_connection((address, port), timeout=WAIT_SECONDS) as sock:
+                    send_all_then_eof(sock, address.encode())
+                    self.assertEqual(drain(sock)[0], len(address), address)
+            self.assertEqual(self.channels_left(session), 0)
 
     def test_many_short_connections_leave_no_descriptor_behind(self):
         with Target("echo") as echo:
