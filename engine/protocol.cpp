@@ -6,6 +6,7 @@
 
 #include "crypto/secure_zero.h"
 #include "engine/key_exchange.h"
+#include "engine/printable_text.h"
 #include "engine/rsa_auth.h"
 #include "engine/status_log.h"
 #include "engine/wire_hiding.h"
@@ -294,6 +295,10 @@ bool dispatchChannelMessage(SessionState& state, int type, PacketBuffer& buffer)
     if (!readChannelMessage(type, buffer, message))
         return false;
     if (!state.host.takeChannelMessage(message) && type == MSG_PORT_OPEN) {
+        // Nothing here asked for it: a server reaching into the client's
+        // network is worth a line, not just a refusal.
+        logStatus("Warning - Server opened a connection to " + printable(message.host) + ":" +
+                  std::to_string(message.port) + ", which was not forwarded; refused\r\n");
         putChannelNumber(buffer, MSG_CHANNEL_OPEN_FAILURE, message.channel);
         sendPacket(state, *state.cipherTransport, buffer);
     }

@@ -226,7 +226,7 @@ void Tunnels::takePortOpen(const ChannelMessage& message) {
     std::string label = printable(message.host) + ":" + std::to_string(message.port);
     int slot = wanted != nullptr && !stopping_ ? freeSlot() : -1;
     if (slot < 0) {
-        warn(wanted == nullptr ? "refused the server's connection to " + label + ", which was not forwarded"
+        warn(wanted == nullptr ? "Server opened a connection to " + label + ", which was not forwarded; refused"
                                : "too many forwarded connections; refused one to " + label);
         queue({MSG_CHANNEL_OPEN_FAILURE, message.channel, 0, {}, 0, 0});
         return;

@@ -345,6 +345,13 @@ class Channels:
             payload += wire.string("%s port %d" % peer[:2])
         self.send(wire.MSG_PORT_OPEN, payload)
 
+    def offer_unasked(self, target):
+        """A port open the client never requested (a fault): what a hostile
+        server would send to reach the client's network."""
+        host, _, port = target.rpartition(":")
+        ours, _theirs = socket.socketpair()
+        self._offer(ours, ("0.0.0.0", 0), host, int(port))
+
     # -- the end of the session ------------------------------------------------
     def close_all(self):
         """Close every channel and forwarded port; the number of channels still open."""

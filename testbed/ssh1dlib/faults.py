@@ -28,6 +28,8 @@ FAULTS = {
                     % LARGEST_STDOUT_STRING),
     "one-byte-packets": (None, "send shell output one byte per packet"),
     "stall": ("SECONDS[@N]", "pause SECONDS (default 5) before sending packet N (default 1)"),
+    "unasked-port-open": ("HOST:PORT", "when the shell starts, open a channel to HOST:PORT (default "
+                          "127.0.0.1:22) towards the client, which never asked for one"),
     "insertion-attack": ("N", "before packet N (default 2) send a stdout packet spliced as the "
                          "CRC-32 compensation attack splices one (copied ciphertext blocks, valid check)"),
 }

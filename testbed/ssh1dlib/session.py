@@ -359,6 +359,8 @@ class Session:
         if self.early_eof:
             self.child.close_stdin()
         self.channels.start_listeners()
+        if "unasked-port-open" in self.faults:
+            self.channels.offer_unasked(self.faults.text("unasked-port-open", "127.0.0.1:22"))
         while True:
             msg_type, reader = self.transport.read_packet()
             if msg_type == wire.CMSG_STDIN_DATA:

@@ -262,6 +262,26 @@ class TunnelTest(unittest.TestCase):
             self.assertEqual(round_trip(remote_port, data), (len(data), hashlib.sha256(data).hexdigest()))
             self.assertEqual(self.channels_left(session), 0)
 
+    def test_a_port_open_nobody_asked_for_is_refused_and_reaches_nothing(self):
+        with socket.create_server(("127.0.0.1", 0)) as bait:
+            bait.setblocking(False)
+            target = "127.0.0.1:%d" % bait.getsockname()[1]
+            server = ServerProcess("--fault", "unasked-port-open=" + target)
+            self.addCleanup(server.stop)
+            with Target("echo") as echo:
+                cases = [(), ("-R", "%d:127.0.0.1:%d" % (free_port(), echo.port)),
+                         ("-L", "%d:127.0.0.1:%d" % (free_port(), echo.port))]
+                for number, forwards in enumerate(cases, 1):
+                    with self.subTest(forwards):
+                        result = subprocess.run(
+                            [KESTREL1, "--accept-new-host-key", "-p", str(server.port)] + list(forwards) +
+                            [USER + "@127.0.0.1", "sleep 1; echo still here"],
+                            capture_output=True, env=self.env, timeout=WAIT_SECONDS)
+                        self.assertEqual((result.returncode, result.stdout), (0, b"still here\n"), result.stderr)
+                        server.wait_for_log(r"\[%d\] client refused channel \d+ to %s" % (number, target))
+                        self.assertRaises(BlockingIOError, bait.accept)
+                        self.assertIn(b"connection to %s, which was not forwarded" % target.encode(), result.stderr)
+
     def test_forwarding_values_the_client_refuses(self):
         cases = ["8080:localhost", "0:localhost:80", "8080:localhost:70000", "a:b:c:d:e",
                  "[::1:8080:localhost:80"]
