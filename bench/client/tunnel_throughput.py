@@ -70,6 +70,18 @@ def client_args(name, folder, server_port, forwards, kestrel1):
             "-p", str(server_port)] + options + [USER + "@127.0.0.1", "sleep 600"]
 
 
+def client_cpu_seconds(proc, name):
+    """User and system time of the client itself (ssh1 runs under sshpass):
+    with the server as the limit, what each client spends is the difference."""
+    pid = proc.pid
+    if name == "ssh1":
+        with open("/proc/%d/task/%d/children" % (pid, pid)) as children:
+            pid = int(children.read().split()[0])
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def measure(name, server, folder, env, data, sink, source, kestrel1):
     up_port, down_port = free_port(), free_port()
     args = client_args(name, folder, server.port, [(up_port, sink.port), (down_port, source.port)], kestrel1)
@@ -82,11 +94,12 @@ def measure(name, server, folder, env, data, sink, source, kestrel1):
         down = download(down_port, len(data), source)
         # The last close messages may still be on their way when the bytes are in.
         server.wait_for_log(r"\[%d\] channel \d+ closed" % number, count=2)
+        cpu = client_cpu_seconds(proc, name)
     finally:
         proc.terminate()
         proc.wait(READY_SECONDS)
     server.wait_for_log(r"\[%d\] channels left open: 0" % number)
-    return up, down
+    return up, down, cpu
 
 
 def main():
@@ -112,10 +125,10 @@ def main():
         with Target("sink") as sink, Target("source", size) as source:
             print("%d MB each way through -L and ssh1d (3des) on loopback, load %.1f"
                   % (args.megabytes, os.getloadavg()[0]))
-            print("%-9s %12s %12s" % ("client", "up MB/s", "down MB/s"))
+            print("%-9s %12s %12s %14s" % ("client", "up MB/s", "down MB/s", "client CPU s"))
             for name in clients:
-                up, down = measure(name, server, folder, env, data, sink, source, args.kestrel1)
-                print("%-9s %12.1f %12.1f" % (name, size / 1e6 / up, size / 1e6 / down), flush=True)
+                up, down, cpu = measure(name, server, folder, env, data, sink, source, args.kestrel1)
+                print("%-9s %12.1f %12.1f %14.2f" % (name, size / 1e6 / up, size / 1e6 / down, cpu), flush=True)
     except BaseException:
         print("\n".join(server.lines[-40:]), file=sys.stderr)
         raise
