@@ -69,6 +69,11 @@ def descriptors(pid):
     return len(os.listdir("/proc/%d/fd" % pid))
 
 
+def sanitized(pid):
+    with open("/proc/%d/maps" % pid) as maps:
+        return "libasan" in maps.read()
+
+
 def resident_kib(pid):
     with open("/proc/%d/status" % pid) as status:
         return int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
@@ -251,7 +256,8 @@ class TunnelTest(unittest.TestCase):
                     digest.update(data)
                     count += len(data)
             self.assertEqual((count, digest.hexdigest()), (size, source.sent_digests[0]))
-            self.assertLess(max(samples) - baseline, MEMORY_ALLOWANCE_KIB, samples)
+            if not sanitized(session.proc.pid):  # AddressSanitizer keeps freed memory for a while
+                self.assertLess(max(samples) - baseline, MEMORY_ALLOWANCE_KIB, samples)
             self.assertEqual(self.channels_left(session), 0)
 
     def test_a_remote_forwarding_brings_the_servers_connections_here(self):
