@@ -5,14 +5,13 @@ import os
 import shutil
 import socket
 import subprocess
-import tempfile
 import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 
 from harness import PASSWORD, ServerProcess
 from targets import Target, drain, free_port, send_all_then_eof
-from test_interop import OPENSSL_LEGACY_CONF, client_command
+from test_interop import client_command, debian_client_setup
 
 CLIENT_SECONDS = 60
 PORT_WAIT_SECONDS = 20
@@ -42,14 +41,7 @@ def round_trip(port, data):
 class ForwardingTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        for tool in ("ssh1", "sshpass"):
-            if shutil.which(tool) is None:
-                raise AssertionError("%s is missing (packages openssh-client-ssh1, sshpass)" % tool)
-        cls.folder = tempfile.mkdtemp(prefix="ssh1d-forwarding-")
-        conf = os.path.join(cls.folder, "openssl.cnf")
-        with open(conf, "w") as handle:
-            handle.write(OPENSSL_LEGACY_CONF)
-        cls.env = dict(os.environ, OPENSSL_CONF=conf)
+        cls.folder, cls.env = debian_client_setup("ssh1d-forwarding-")
         cls.server = ServerProcess(host_key_bits=2048)
 
     @classmethod

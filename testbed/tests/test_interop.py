@@ -23,17 +23,23 @@ def client_command(folder, port, password, options, command):
             "-c", "3des", "-p", str(port), "-v"] + options + [USER + "@127.0.0.1"] + command
 
 
+def debian_client_setup(prefix):
+    """A private folder, and an environment in which Debian's ssh1 (built
+    against an OpenSSL that hides the old ciphers) can run."""
+    for tool in ("ssh1", "sshpass"):
+        if shutil.which(tool) is None:
+            raise AssertionError("%s is missing (packages openssh-client-ssh1, sshpass)" % tool)
+    folder = tempfile.mkdtemp(prefix=prefix)
+    conf = os.path.join(folder, "openssl.cnf")
+    with open(conf, "w") as handle:
+        handle.write(OPENSSL_LEGACY_CONF)
+    return folder, dict(os.environ, OPENSSL_CONF=conf)
+
+
 class DebianClientTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        for tool in ("ssh1", "sshpass"):
-            if shutil.which(tool) is None:
-                raise AssertionError("%s is missing (packages openssh-client-ssh1, sshpass)" % tool)
-        cls.folder = tempfile.mkdtemp(prefix="ssh1d-interop-")
-        conf = os.path.join(cls.folder, "openssl.cnf")
-        with open(conf, "w") as handle:
-            handle.write(OPENSSL_LEGACY_CONF)
-        cls.env = dict(os.environ, OPENSSL_CONF=conf)
+        cls.folder, cls.env = debian_client_setup("ssh1d-interop-")
         # Single DES (bit 1 << 2) offered beside 3DES and Blowfish.
         cls.server = ServerProcess("--ciphers-mask", "0x4c", host_key_bits=2048)
 
