@@ -101,14 +101,19 @@ std::string joinCommand(std::vector<std::string> words) {
 
 } // namespace
 
+// -t and -T win over RequestTTY, which reads as ssh_config defines it: yes
+// asks for a pty whenever stdin is a terminal, force always, no never.
 SessionMode chooseSessionMode(const ClientOptions& options, bool stdinIsTerminal, bool stdoutIsTerminal) {
-    if (options.noTerminal)
+    bool flagged = options.forceTerminal || options.noTerminal;
+    if (options.noTerminal || (!flagged && options.requestTty == "no"))
         return {false, false};
+    bool force = options.forceTerminal || (!flagged && (options.requestTty == "force" ||
+                                                        (options.requestTty == "yes" && stdinIsTerminal)));
     if (options.command)
-        return {false, options.forceTerminal};
+        return {false, force};
     if (stdinIsTerminal && stdoutIsTerminal)
         return {true, true};
-    return {false, options.forceTerminal || stdinIsTerminal};
+    return {false, force || stdinIsTerminal};
 }
 
 std::string cipherWarning(uint32_t cipher) {

@@ -92,6 +92,36 @@ TEST(ClientSessionMode, TerminalsCommandsAndPtyFlags) {
     }
 }
 
+TEST(ClientSessionMode, RequestTtyFromTheConfigurationYieldsToTheFlags) {
+    struct Case {
+        const char* requestTty;
+        bool command, t, T, stdinTty, stdoutTty;
+        bool interactive, pty;
+    };
+    const Case cases[] = {
+        // RequestTTY command t   T      in     out    interactive pty
+        {"no", false, false, false, true, true, false, false},
+        {"no", true, true, false, false, false, false, true},
+        {"yes", true, false, false, true, false, false, true},
+        {"yes", true, false, false, false, false, false, false},
+        {"force", true, false, false, false, false, false, true},
+        {"force", true, false, true, true, true, false, false},
+        {"auto", true, false, false, true, true, false, false},
+        {"auto", false, false, false, true, true, true, true},
+    };
+    for (const Case& c : cases) {
+        ClientOptions options;
+        options.requestTty = c.requestTty;
+        if (c.command)
+            options.command = "tty";
+        options.forceTerminal = c.t;
+        options.noTerminal = c.T;
+        SessionMode mode = chooseSessionMode(options, c.stdinTty, c.stdoutTty);
+        EXPECT_EQ((std::pair{mode.interactive, mode.requestTerminal}), (std::pair{c.interactive, c.pty}))
+            << c.requestTty << c.command << c.t << c.T << c.stdinTty << c.stdoutTty;
+    }
+}
+
 TEST(ClientSessionMode, TerminalTypeOnlyWhenPlausible) {
     EXPECT_EQ(terminalTypeFrom("xterm-256color"), "xterm-256color");
     EXPECT_EQ(terminalTypeFrom(nullptr), "vt100");
