@@ -8,6 +8,7 @@
 #include "engine/secret_text.h"
 #include "engine/settings_schema.h"
 #include "posix/client_files.h"
+#include "posix/environment_secret.h"
 #include "posix/config_options.h"
 #include "posix/identity_options.h"
 
@@ -276,8 +277,8 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
         if (!readPasswordFile(passwordFile, options.password, message))
             return ParseResult::Error;
         options.havePassword = true;
-    } else if (const char* password = std::getenv("KESTREL_PASSWORD"); password != nullptr) {
-        options.password = password;
+    } else if (std::optional<std::string> password = takeSecretFromEnvironment("KESTREL_PASSWORD")) {
+        options.password = std::move(*password);
         options.havePassword = true;
     }
     if (options.password.size() > MAX_PASSWORD) {

@@ -6,6 +6,7 @@
 #include "engine/key_generation.h"
 #include "posix/client_files.h"
 #include "posix/client_options.h"
+#include "posix/environment_secret.h"
 
 namespace kestrel::client {
 
@@ -41,8 +42,8 @@ bool finishIdentityOptions(IdentityArguments& arguments, ClientOptions& options,
         options.passphrase = text->substr(0, text->find_first_of("\r\n"));
         secureZero(text->data(), text->size());
         options.havePassphrase = true;
-    } else if (const char* passphrase = std::getenv("KESTREL_PASSPHRASE"); passphrase != nullptr) {
-        options.passphrase = passphrase;
+    } else if (std::optional<std::string> passphrase = takeSecretFromEnvironment("KESTREL_PASSPHRASE")) {
+        options.passphrase = std::move(*passphrase);
         options.havePassphrase = true;
     }
     if (options.passphrase.size() > MAX_PASSPHRASE) {

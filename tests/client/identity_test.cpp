@@ -91,6 +91,7 @@ TEST(ClientIdentityOptions, IdentitiesKeygenAndPassphraseSources) {
     ASSERT_EQ(parse({"--keygen", "k"}, fromEnvironment, message), ParseResult::Run);
     EXPECT_EQ(fromEnvironment.passphrase, "from the environment");
     EXPECT_EQ(fromEnvironment.keygenBits, 2048u);
+    EXPECT_EQ(std::getenv("KESTREL_PASSPHRASE"), nullptr);  // taken, so no child or /proc shows it
     setenv("KESTREL_PASSPHRASE", std::string(MAX_PASSPHRASE + 1, 'p').c_str(), 1);
     ClientOptions tooLong;
     EXPECT_EQ(parse({"host"}, tooLong, message), ParseResult::Error);

@@ -288,6 +288,13 @@ class TunnelTest(unittest.TestCase):
                         self.assertRaises(BlockingIOError, bait.accept)
                         self.assertIn(b"connection to %s, which was not forwarded" % target.encode(), result.stderr)
 
+    def test_a_running_session_shows_no_password_in_its_environment(self):
+        # Not a tunnel matter, but a long-lived session is where it counts.
+        session = self.start([])
+        with open("/proc/%d/environ" % session.proc.pid, "rb") as environ:
+            self.assertNotIn(PASSWORD.encode(), environ.read())
+        session.stop()
+
     def test_forwarding_values_the_client_refuses(self):
         cases = ["8080:localhost", "0:localhost:80", "8080:localhost:70000", "a:b:c:d:e",
                  "[::1:8080:localhost:80"]
