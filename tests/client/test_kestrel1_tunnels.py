@@ -146,6 +146,8 @@ class TunnelTest(unittest.TestCase):
             session = self.start(["-L", "%d:127.0.0.1:%d" % (port, echo.port)])
             self.assertEqual(round_trip(port, data), (len(data), hashlib.sha256(data).hexdigest()))
             self.assertEqual(self.channels_left(session), 0)
+            # The session's end took its listener with it.
+            self.assertRaises(ConnectionRefusedError, socket.create_connection, ("127.0.0.1", port))
 
     def test_four_tunnels_at_once_while_the_session_answers(self):
         data = [os.urandom(5 * 1000 * 1000) for _ in range(4)]
