@@ -3,6 +3,7 @@ import hashlib
 import os
 import socket
 import threading
+import time
 
 CHUNK = 64 * 1024
 KINDS = ("echo", "sink", "source")
@@ -85,6 +86,14 @@ class Target:
             thread.join(5)
         for sock in socks:
             sock.close()
+
+    def wait_received(self, count=1, timeout=20):
+        """What the sink has read, once `count` connections have ended: the
+        tunnel may report its close before the sink has noted the last one."""
+        deadline = time.monotonic() + timeout
+        while len(self.received) < count and time.monotonic() < deadline:
+            time.sleep(0.01)
+        return list(self.received)
 
     def _accept_loop(self):
         while True:

@@ -121,7 +121,7 @@ class ChannelTest(SharedServerTest):
             ("source, target closes first", "source", 2 * MAX_QUEUED, b"", False, False,
              lambda back, target: self.assertEqual(sha(back), target.sent_digests[0])),
             ("sink, client confirms before sending", "sink", None, upload, True, True,
-             lambda back, target: self.assertEqual((back, target.received), (b"", [(len(upload), sha(upload))]))),
+             lambda back, target: self.assertEqual((back, target.wait_received()), (b"", [(len(upload), sha(upload))]))),
             # A confirmation means "send no more": ssh1d must stop reading a target that goes on.
             ("source, client confirms at once", "source", endless, b"", True, True,
              lambda back, target: self.assertLess(len(back), endless // 2)),
