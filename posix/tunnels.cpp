@@ -131,6 +131,9 @@ void Tunnels::stop() {
     for (int* fd : {&wakeRead_, &wakeWrite_})
         if (*fd >= 0)
             ::close(std::exchange(*fd, -1));
+    // The session is destroyed after this; the destructor's stop must not
+    // reach for it.
+    state_ = nullptr;
 }
 
 std::size_t Tunnels::openChannels() const {
