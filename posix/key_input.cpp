@@ -120,4 +120,26 @@ void KeyDecoder::flush(std::vector<KeyEvent>& events) {
     }
 }
 
+bool LineEscape::feed(const char* bytes, std::size_t length, std::string& out) {
+    for (std::size_t i = 0; i < length; ++i) {
+        char byte = bytes[i];
+        if (tildeHeld_) {
+            tildeHeld_ = false;
+            if (byte == '.')
+                return true;
+            out += ESCAPE_CHARACTER;
+            if (byte == ESCAPE_CHARACTER) {
+                lineStart_ = false;
+                continue;
+            }
+        } else if (lineStart_ && byte == ESCAPE_CHARACTER) {
+            tildeHeld_ = true;
+            continue;
+        }
+        out += byte;
+        lineStart_ = byte == '\r' || byte == '\n';
+    }
+    return false;
+}
+
 } // namespace kestrel::client

@@ -52,6 +52,20 @@ private:
     std::string sequence_;
 };
 
+// The escape without the rest, for a command's pty: bytes pass exactly as
+// typed (the remote program owns the keys), except that "~." after a line
+// start disconnects and "~~" there sends one tilde.
+class LineEscape {
+public:
+    // Appends what goes to the server to `out`; true when "~." was typed
+    // (what followed it is dropped).
+    bool feed(const char* bytes, std::size_t length, std::string& out);
+
+private:
+    bool lineStart_ = true;
+    bool tildeHeld_ = false;
+};
+
 // The help text shown for "~?".
 extern const char* const ESCAPE_HELP;
 

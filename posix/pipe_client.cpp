@@ -12,6 +12,7 @@
 
 #include "crypto/secure_zero.h"
 #include "engine/printable_text.h"
+#include "posix/key_input.h"
 #include "posix/session_end.h"
 #include "posix/tcp_connect.h"
 #include "posix/terminal_io.h"
@@ -175,6 +176,8 @@ private:
     std::unique_ptr<PipeHost> host_;
     SessionState* state_ = nullptr;
     RawMode raw_;
+    LineEscape escape_;
+    bool escapes_ = false; // a pty on a terminal: ~. is the way out
     std::atomic<bool> ended_{false};
     bool started_ = false;
     bool inputOpen_ = true;
@@ -198,8 +201,10 @@ void PipeClient::handleWake() {
     if (host_->started() && !started_) {
         started_ = true;
         // With a pty the remote side does the line editing and echo.
-        if (terminal_ && isatty(PIPE_IN))
+        if (terminal_ && isatty(PIPE_IN)) {
             raw_.enter(PIPE_IN);
+            escapes_ = true;
+        }
     }
     if (host_->outputFailed())
         stop(std::string("cannot write the output: ") + std::strerror(host_->outputError()), EXIT_SESSION_LOST);
@@ -210,8 +215,14 @@ void PipeClient::readInput() {
     if (n < 0 && (errno == EINTR || errno == EAGAIN))
         return;
     if (n > 0) {
-        if (!sendStdinBytes(*state_, input_, std::size_t(n)))
+        std::string typed;
+        bool disconnect = escapes_ && escape_.feed(input_, std::size_t(n), typed);
+        const char* bytes = escapes_ ? typed.data() : input_;
+        std::size_t length = escapes_ ? typed.size() : std::size_t(n);
+        if (length > 0 && !sendStdinBytes(*state_, bytes, length))
             inputOpen_ = false; // the connection failed; the worker sees it too
+        if (disconnect)
+            stop("disconnected", EXIT_SESSION_LOST);
         return;
     }
     sendStdinEof(*state_);

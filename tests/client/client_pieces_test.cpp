@@ -149,6 +149,27 @@ TEST(ClientKeys, SequencesEscapesAndScrollKeys) {
     }
 }
 
+TEST(ClientKeys, ACommandsPtyGetsEveryByteButTheLineStartEscape) {
+    struct Case { std::initializer_list<const char*> pieces; std::string sent; bool disconnect; };
+    const Case cases[] = {
+        {{"~."}, "", true},
+        {{"ls\r~.rest"}, "ls\r", true},
+        {{"ls\n~", "."}, "ls\n", true},          // cut between the two
+        {{"a~.b"}, "a~.b", false},                 // not at a line start
+        {{"~~."}, "~.", false},                    // one tilde sent, the next byte is plain
+        {{"~x\x1b[A~?"}, "~x\x1b[A~?", false},     // others go as typed, keys untouched
+        {{"\r~", "\r~~"}, "\r~\r~", false},
+    };
+    for (const Case& c : cases) {
+        LineEscape escape;
+        std::string sent;
+        bool disconnect = false;
+        for (const char* piece : c.pieces)
+            disconnect = disconnect || escape.feed(piece, std::strlen(piece), sent);
+        EXPECT_EQ(std::pair(c.sent, c.disconnect), std::pair(sent, disconnect)) << *c.pieces.begin();
+    }
+}
+
 TEST(ClientPainter, RedrawsOnlyWhatChangedWithTheViewsColours) {
     ScreenBuffer screen;
     TerminalParser parser;

@@ -161,6 +161,18 @@ class Kestrel1Test(unittest.TestCase):
                 action(pane)
                 self.assertEqual((code, "RESTORED"), pane.wait_end())
 
+    def test_a_commands_pty_passes_keys_and_tilde_dot_still_ends_it(self):
+        pane = self.pane("-t", "cat -v")
+        pane.type("a~b")
+        pane.keys("Up")  # the remote program gets its key exactly as the terminal sent it
+        pane.type("")
+        pane.wait_for("^[[A")
+        pane.type("~~x")
+        pane.wait_for("~x")
+        pane.keys("~.")
+        self.assertEqual((255, "RESTORED"), pane.wait_end())
+        self.assertIn("disconnected", pane.error_text())
+
     def test_tilde_dot_ends_a_session_whose_tunnel_reader_stalls(self):
         # The server's data waits for a local program that reads nothing,
         # so nothing more comes from the server; the keyboard still counts.
