@@ -95,8 +95,13 @@ std::vector<RemoteForward> Tunnels::remoteForwards() const {
 }
 
 void Tunnels::start(SessionState& state) {
+    start([&state](PacketBuffer& buffer) { return sendChannelPacket(state, buffer); },
+          [&state] { interruptSession(state); });
+}
+
+void Tunnels::start(std::function<bool(PacketBuffer&)> send, std::function<void()> interrupt) {
     std::lock_guard<std::mutex> hold(lock_);
-    if (state_ != nullptr || stopping_)
+    if (send_ || stopping_)
         return;
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -105,7 +110,8 @@ void Tunnels::start(SessionState& state) {
     }
     wakeRead_ = pipeEnds[0];
     wakeWrite_ = pipeEnds[1];
-    state_ = &state;
+    send_ = std::move(send);
+    interrupt_ = std::move(interrupt);
     pump_ = std::thread([this] { pumpLoop(); });
     sender_ = std::thread([this] { senderLoop(); });
 }
@@ -121,8 +127,8 @@ void Tunnels::halt() {
 void Tunnels::stop() {
     halt();
     // A send blocked on a server that reads no more ends here.
-    if (state_ != nullptr)
-        interruptSession(*state_);
+    if (interrupt_)
+        interrupt_();
     if (pump_.joinable())
         pump_.join();
     if (sender_.joinable())
@@ -133,7 +139,7 @@ void Tunnels::stop() {
             ::close(std::exchange(*fd, -1));
     // The session is destroyed after this; the destructor's stop must not
     // reach for it.
-    state_ = nullptr;
+    interrupt_ = nullptr;
 }
 
 std::size_t Tunnels::openChannels() const {
@@ -176,6 +182,7 @@ int Tunnels::freeSlot() const {
 
 bool Tunnels::takeChannelMessage(const ChannelMessage& message) {
     std::unique_lock<std::mutex> hold(lock_);
+    drained_.wait(hold, [&] { return stopping_ || outgoing_.size() < MAX_OUTGOING_PACKETS; });
     if (message.type == MSG_PORT_OPEN) {
         takePortOpen(message);
         wake();
@@ -296,6 +303,8 @@ void Tunnels::senderLoop() {
             return;
         Outgoing out = std::move(outgoing_.front());
         outgoing_.pop_front();
+        if (outgoing_.size() + 1 == MAX_OUTGOING_PACKETS)
+            drained_.notify_all();
         hold.unlock();
         PacketBuffer buffer;
         if (out.type == MSG_CHANNEL_DATA)
@@ -306,7 +315,7 @@ void Tunnels::senderLoop() {
             putOpenConfirmation(buffer, out.number, out.second);
         else
             putChannelNumber(buffer, out.type, out.number);
-        bool sent = sendChannelPacket(*state_, buffer);
+        bool sent = send_(buffer);
         buffer.wipe();
         hold.lock();
         if (!sent) {

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,6 +29,7 @@
 
 namespace kestrel {
 struct SessionState;
+class PacketBuffer;
 }
 
 namespace kestrel::client {
@@ -35,6 +37,11 @@ namespace kestrel::client {
 // Channels at once: far more than a browser opens to one device, and few
 // enough that a server flooding port opens cannot take every descriptor.
 constexpr std::size_t MAX_CHANNELS = 256;
+// Packets waiting for the sender before the worker stops taking the
+// server's messages: a server that sends port opens (each answered) while
+// reading nothing would otherwise grow the queue without end. Room for every
+// channel's data chunk and its few control messages.
+constexpr std::size_t MAX_OUTGOING_PACKETS = 4 * MAX_CHANNELS;
 // Bytes held towards one local socket before the connection's reading stops.
 constexpr std::size_t CHANNEL_BUFFER_LIMIT = 256 * 1024;
 // One read of a local socket, sent as one channel-data packet.
@@ -55,6 +62,9 @@ public:
     bool takeChannelMessage(const ChannelMessage& message);
     // The shell runs: channels may open from now on.
     void start(SessionState& state);
+    // The same with the connection's two operations given: sending one
+    // packet (false once the connection failed) and ending a blocked send.
+    void start(std::function<bool(PacketBuffer&)> send, std::function<void()> interrupt);
     // Ends every wait at once (the session is going); callable from any thread.
     void halt();
     // Halts, waits for the threads, closes every socket. After the worker ended.
@@ -130,7 +140,8 @@ private:
     std::deque<Outgoing> outgoing_;
     std::size_t nextSlot_ = 0;
     bool stopping_ = false;
-    SessionState* state_ = nullptr;
+    std::function<bool(PacketBuffer&)> send_;
+    std::function<void()> interrupt_;
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
     std::thread pump_;
