@@ -17,6 +17,7 @@ namespace {
 constexpr DWORD CHILD_WAIT_MS = 90000;
 constexpr DWORD WATCHDOG_MS = 60000;
 constexpr UINT TICK_MS = 100;
+constexpr int TOP_SETTLE_TICKS = 10;
 constexpr const char* APP_PATHS = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAPPMGR.EXE";
 
 const Scenario* current;
@@ -176,7 +177,13 @@ bool act(HWND window, const std::string& action) {
         PostMessageA(GetFocus(), WM_KEYDOWN, static_cast<WPARAM>(id), 0);
     else if (verb == "top") { // the first line shown, against the last one noted
         static LRESULT lastTop = -1;
+        static int unchangedTicks = 0;
         LRESULT top = SendMessageA(control, EM_GETFIRSTVISIBLELINE, 0, 0);
+        // A loaded machine may deliver the key a tick late: an unchanged top
+        // is only noted once it has stayed so for a while.
+        if (top == lastTop && ++unchangedTicks < TOP_SETTLE_TICKS)
+            return false;
+        unchangedTicks = 0;
         note("top " + rest + ": " + (lastTop < 0 ? std::to_string(top) : top > lastTop ? "down" : top < lastTop ? "up" : "same"));
         lastTop = top;
     } else if (verb == "shot")
