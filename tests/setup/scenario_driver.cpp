@@ -18,6 +18,7 @@ constexpr DWORD CHILD_WAIT_MS = 90000;
 constexpr DWORD WATCHDOG_MS = 60000;
 constexpr UINT TICK_MS = 100;
 constexpr int TOP_SETTLE_TICKS = 10;
+constexpr int KEY_FOCUS_TICKS = 20;
 constexpr const char* APP_PATHS = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAPPMGR.EXE";
 
 const Scenario* current;
@@ -173,9 +174,19 @@ bool act(HWND window, const std::string& action) {
         ReleaseDC(setupState.backgroundWindow, dc);
         note("pixel: " + std::to_string(GetRValue(colour)) + "," + std::to_string(GetGValue(colour)) + "," +
              std::to_string(GetBValue(colour)));
-    } else if (verb == "key") // as the dialog's loop gets a key pressed on the focused control
-        PostMessageA(GetFocus(), WM_KEYDOWN, static_cast<WPARAM>(id), 0);
-    else if (verb == "top") { // the first line shown, against the last one noted
+    } else if (verb == "key") { // as the dialog's loop gets a key pressed on the focused control
+        static int waits = 0;
+        HWND focus = GetFocus();
+        bool ours = focus != nullptr && (focus == window || IsChild(window, focus));
+        // Tests run side by side on one desktop: another program's window may
+        // be active, and a user would bring this one forward before typing.
+        if (!ours && ++waits < KEY_FOCUS_TICKS) {
+            SetForegroundWindow(window);
+            return false;
+        }
+        waits = 0;
+        PostMessageA(focus, WM_KEYDOWN, static_cast<WPARAM>(id), 0);
+    } else if (verb == "top") { // the first line shown, against the last one noted
         static LRESULT lastTop = -1;
         static int unchangedTicks = 0;
         LRESULT top = SendMessageA(control, EM_GETFIRSTVISIBLELINE, 0, 0);
