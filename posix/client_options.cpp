@@ -72,12 +72,12 @@ bool parseTunnels(ClientOptions& options, std::string& message) {
     for (bool remote : {false, true}) {
         for (const std::string& text : remote ? options.remoteForwards : options.localForwards) {
             std::string error;
-            std::optional<ForwardSpec> spec = parseForwardSpec(text, remote, error);
-            if (!spec) {
+            std::optional<PortForward> forward = parsePortForward(text, remote, error);
+            if (!forward) {
                 message = std::string(remote ? "-R " : "-L ") + text + ": " + error;
                 return false;
             }
-            (remote ? options.remoteTunnels : options.localTunnels).push_back(*spec);
+            (remote ? options.remoteTunnels : options.localTunnels).push_back(*forward);
         }
     }
     return true;
@@ -277,8 +277,7 @@ ParseResult parseCommandLine(int argc, char** argv, const ClientSettings& stored
         if (!readPasswordFile(passwordFile, options.password, message))
             return ParseResult::Error;
         options.havePassword = true;
-    } else if (std::optional<std::string> password = takeSecretFromEnvironment("KESTREL_PASSWORD")) {
-        options.password = std::move(*password);
+    } else if (takeSecretFromEnvironment("KESTREL_PASSWORD", options.password)) {
         options.havePassword = true;
     }
     if (options.password.size() > MAX_PASSWORD) {

@@ -7,7 +7,7 @@
 
 #include "engine/session_host.h"
 #include "engine/compression.h"
-#include "posix/forward_spec.h"
+#include "posix/port_forward.h"
 #include "posix/settings_file.h"
 
 namespace kestrel::client {
@@ -58,7 +58,7 @@ struct ClientOptions {
     std::vector<std::string> identityFiles, localForwards, remoteForwards;
     // localForwards and remoteForwards as read: -L and -R first, then the
     // configuration's lines.
-    std::vector<ForwardSpec> localTunnels, remoteTunnels;
+    std::vector<PortForward> localTunnels, remoteTunnels;
     std::vector<std::string> warnings; // for stderr before the session starts
     // The remote command, its words joined by spaces as the server's shell
     // reads them; none for a shell.

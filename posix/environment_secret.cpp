@@ -7,16 +7,16 @@
 
 namespace kestrel::client {
 
-std::optional<std::string> takeSecretFromEnvironment(const char* name) {
+bool takeSecretFromEnvironment(const char* name, std::string& into) {
     char* value = std::getenv(name);
     if (value == nullptr)
-        return std::nullopt;
-    std::string secret(value);
+        return false;
+    into.assign(value);
     // The environment's strings are the process's own writable memory; the
     // kernel shows the initial ones from there.
     secureZero(value, std::strlen(value));
     unsetenv(name);
-    return secret;
+    return true;
 }
 
 } // namespace kestrel::client

@@ -1,13 +1,14 @@
 // A password or passphrase handed over in the environment.
 #pragma once
-#include <optional>
 #include <string>
 
 namespace kestrel::client {
 
-// The value of `name`, taken out of the environment: the original bytes are
-// overwritten and the variable removed, so neither /proc/PID/environ nor a
-// later child process shows it. Nothing when the variable is not set.
-std::optional<std::string> takeSecretFromEnvironment(const char* name);
+// Puts the value of `name` in `into`, taking it out of the environment: the
+// original bytes are overwritten and the variable removed, so neither
+// /proc/PID/environ nor a later child process shows it. Written straight
+// into its one destination, so no temporary copy is left behind. False when
+// the variable is not set.
+bool takeSecretFromEnvironment(const char* name, std::string& into);
 
 } // namespace kestrel::client

@@ -42,8 +42,7 @@ bool finishIdentityOptions(IdentityArguments& arguments, ClientOptions& options,
         options.passphrase = text->substr(0, text->find_first_of("\r\n"));
         secureZero(text->data(), text->size());
         options.havePassphrase = true;
-    } else if (std::optional<std::string> passphrase = takeSecretFromEnvironment("KESTREL_PASSPHRASE")) {
-        options.passphrase = std::move(*passphrase);
+    } else if (takeSecretFromEnvironment("KESTREL_PASSPHRASE", options.passphrase)) {
         options.havePassphrase = true;
     }
     if (options.passphrase.size() > MAX_PASSPHRASE) {

@@ -107,7 +107,7 @@ void Tunnels::acceptOn(const Listener& listener) {
         return;
     int slot = freeSlot();
     if (slot < 0) {
-        warn("too many forwarded connections; one to " + listener.spec->target() + " was closed");
+        warn("too many forwarded connections; one to " + listener.forward->target() + " was closed");
         ::close(fd);
         return;
     }
@@ -115,8 +115,8 @@ void Tunnels::acceptOn(const Listener& listener) {
     Channel& channel = channels_[std::size_t(slot)];
     channel.phase = Phase::Opening;
     channel.fd = fd;
-    channel.label = listener.spec->target();
-    queue({MSG_PORT_OPEN, uint32_t(slot), listener.spec->hostPort, listener.spec->host, std::size_t(slot),
+    channel.label = listener.forward->target();
+    queue({MSG_PORT_OPEN, uint32_t(slot), listener.forward->hostPort, listener.forward->host, std::size_t(slot),
            channel.generation});
 }
 

@@ -42,7 +42,7 @@ void warn(const std::string& line) { logStatus("Warning - " + line + "\r\n"); }
 
 } // namespace
 
-Tunnels::Tunnels(std::vector<ForwardSpec> local, std::vector<ForwardSpec> remote)
+Tunnels::Tunnels(std::vector<PortForward> local, std::vector<PortForward> remote)
     : local_(std::move(local)), remote_(std::move(remote)), channels_(MAX_CHANNELS) {}
 
 Tunnels::~Tunnels() { stop(); }
@@ -51,25 +51,26 @@ Tunnels::~Tunnels() { stop(); }
 // for localhost may try ::1 first, and whoever else listened there would get
 // what was meant for the tunnel.
 bool Tunnels::listen(std::string& error) {
-    for (const ForwardSpec& spec : local_) {
-        bool loopback = spec.bindAddress.empty() || spec.bindAddress == "localhost";
-        std::string address = loopback ? "127.0.0.1" : spec.bindAddress == "*" ? "0.0.0.0" : spec.bindAddress;
-        if (!listenAt(spec, address, false, error) || (loopback && !listenAt(spec, "::1", true, error)))
+    for (const PortForward& forward : local_) {
+        bool loopback = forward.bindAddress.empty() || forward.bindAddress == "localhost";
+        std::string address = loopback ? "127.0.0.1" : forward.bindAddress == "*" ? "0.0.0.0" : forward.bindAddress;
+        if (!listenAt(forward, address, false, error) || (loopback && !listenAt(forward, "::1", true, error)))
             return false;
     }
     return true;
 }
 
-bool Tunnels::listenAt(const ForwardSpec& spec, const std::string& address, bool optional, std::string& error) {
+bool Tunnels::listenAt(const PortForward& forward, const std::string& address, bool optional, std::string& error) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    std::string port = std::to_string(spec.listenPort);
-    std::string where = address + " port " + port + " (-L " + port + ":" + spec.target() + ")";
+    std::string port = std::to_string(forward.listenPort);
+    std::string where = address + " port " + port + " (-L " + port + ":" + forward.target() + ")";
     if (int failed = getaddrinfo(address.c_str(), port.c_str(), &hints, &found); failed != 0) {
-        error = "cannot listen on " + where + ": " + gai_strerror(failed);
+        if (!optional)
+            error = "cannot listen on " + where + ": " + gai_strerror(failed);
         return optional;
     }
     int fd = -1;
@@ -80,17 +81,19 @@ bool Tunnels::listenAt(const ForwardSpec& spec, const std::string& address, bool
     }
     freeaddrinfo(found);
     if (fd < 0) {
+        if (optional && addressMissing(reason))
+            return true;
         error = "cannot listen on " + where + ": " + std::strerror(reason);
-        return optional && addressMissing(reason);
+        return false;
     }
-    listeners_.push_back({fd, &spec});
+    listeners_.push_back({fd, &forward});
     return true;
 }
 
 std::vector<RemoteForward> Tunnels::remoteForwards() const {
     std::vector<RemoteForward> requests;
-    for (const ForwardSpec& spec : remote_)
-        requests.push_back({spec.listenPort, spec.host, spec.hostPort});
+    for (const PortForward& forward : remote_)
+        requests.push_back({forward.listenPort, forward.host, forward.hostPort});
     return requests;
 }
 
@@ -229,10 +232,10 @@ bool Tunnels::takeChannelMessage(const ChannelMessage& message) {
 // Only the targets the user named: a server could otherwise make the client
 // connect anywhere its own network reaches.
 void Tunnels::takePortOpen(const ChannelMessage& message) {
-    const ForwardSpec* wanted = nullptr;
-    for (const ForwardSpec& spec : remote_)
-        if (spec.hostPort == message.port && strcasecmp(spec.host.c_str(), message.host.c_str()) == 0)
-            wanted = &spec;
+    const PortForward* wanted = nullptr;
+    for (const PortForward& forward : remote_)
+        if (forward.hostPort == message.port && strcasecmp(forward.host.c_str(), message.host.c_str()) == 0)
+            wanted = &forward;
     std::string label = printable(message.host) + ":" + std::to_string(message.port);
     int slot = wanted != nullptr && !stopping_ ? freeSlot() : -1;
     if (slot < 0) {

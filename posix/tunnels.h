@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "engine/channel_messages.h"
-#include "posix/forward_spec.h"
+#include "posix/port_forward.h"
 
 namespace kestrel {
 struct SessionState;
@@ -49,7 +49,7 @@ constexpr std::size_t CHANNEL_READ_SIZE = 16 * 1024;
 
 class Tunnels {
 public:
-    Tunnels(std::vector<ForwardSpec> local, std::vector<ForwardSpec> remote);
+    Tunnels(std::vector<PortForward> local, std::vector<PortForward> remote);
     ~Tunnels();
     Tunnels(const Tunnels&) = delete;
     Tunnels& operator=(const Tunnels&) = delete;
@@ -103,10 +103,10 @@ private:
     };
     struct Listener {
         int fd;
-        const ForwardSpec* spec;
+        const PortForward* forward;
     };
 
-    bool listenAt(const ForwardSpec& spec, const std::string& address, bool optional, std::string& error);
+    bool listenAt(const PortForward& forward, const std::string& address, bool optional, std::string& error);
     // Under lock_.
     void queue(Outgoing out);
     void wake();
@@ -130,8 +130,8 @@ private:
 
     void senderLoop();
 
-    std::vector<ForwardSpec> local_;
-    std::vector<ForwardSpec> remote_;
+    std::vector<PortForward> local_;
+    std::vector<PortForward> remote_;
     std::vector<Listener> listeners_;
     mutable std::mutex lock_;
     std::condition_variable drained_;  // the worker waits on it

@@ -128,7 +128,7 @@ TEST(Tunnels, AServersConnectionCarriesDataAndClosesOnBothSides) {
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
     uint16_t port = ntohs(address.sin_port);
 
-    Tunnels tunnels({}, {ForwardSpec{"", 9000, "127.0.0.1", port}});
+    Tunnels tunnels({}, {PortForward{"", 9000, "127.0.0.1", port}});
     ScriptedServer server;
     start(tunnels, server);
     tunnels.takeChannelMessage(portOpen(7, "127.0.0.1", port));

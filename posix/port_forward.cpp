@@ -1,4 +1,4 @@
-#include "posix/forward_spec.h"
+#include "posix/port_forward.h"
 
 #include <vector>
 
@@ -48,7 +48,7 @@ bool plausibleHost(const std::string& host) {
 
 } // namespace
 
-std::optional<ForwardSpec> parseForwardSpec(std::string_view text, bool remote, std::string& error) {
+std::optional<PortForward> parsePortForward(std::string_view text, bool remote, std::string& error) {
     std::string joined(text);
     // A configuration line separates the listening side with blanks.
     if (std::size_t blank = joined.find_first_of(" \t"); blank != std::string::npos) {
@@ -60,7 +60,7 @@ std::optional<ForwardSpec> parseForwardSpec(std::string_view text, bool remote, 
         error = "expected [bind_address:]port:host:hostport";
         return std::nullopt;
     }
-    ForwardSpec spec;
+    PortForward forward;
     if (fields.size() == 4) {
         if (remote) {
             error = "a remote forwarding takes no bind address in protocol 1";
@@ -72,7 +72,7 @@ std::optional<ForwardSpec> parseForwardSpec(std::string_view text, bool remote, 
             error = "an empty bind address: leave it out for loopback, or write * for every interface";
             return std::nullopt;
         }
-        spec.bindAddress = fields[0];
+        forward.bindAddress = fields[0];
         fields.erase(fields.begin());
     }
     std::optional<uint16_t> listen = port(fields[0]);
@@ -81,14 +81,14 @@ std::optional<ForwardSpec> parseForwardSpec(std::string_view text, bool remote, 
         error = "ports are numbers from 1 to 65535";
         return std::nullopt;
     }
-    if (!plausibleHost(fields[1]) || (!spec.bindAddress.empty() && !plausibleHost(spec.bindAddress))) {
-        error = "not a host name: " + (plausibleHost(fields[1]) ? spec.bindAddress : fields[1]);
+    if (!plausibleHost(fields[1]) || (!forward.bindAddress.empty() && !plausibleHost(forward.bindAddress))) {
+        error = "not a host name: " + (plausibleHost(fields[1]) ? forward.bindAddress : fields[1]);
         return std::nullopt;
     }
-    spec.listenPort = *listen;
-    spec.host = fields[1];
-    spec.hostPort = *target;
-    return spec;
+    forward.listenPort = *listen;
+    forward.host = fields[1];
+    forward.hostPort = *target;
+    return forward;
 }
 
 } // namespace kestrel::client

@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "engine/channel_messages.h"
-#include "posix/forward_spec.h"
+#include "posix/port_forward.h"
 
 namespace kestrel::client {
 namespace {
 
-TEST(ForwardSpec, ReadsEveryWrittenFormAndRefusesTheRest) {
+TEST(PortForward, ReadsEveryWrittenFormAndRefusesTheRest) {
     struct Case {
         std::string text;
         bool remote, ok;
@@ -38,22 +38,22 @@ TEST(ForwardSpec, ReadsEveryWrittenFormAndRefusesTheRest) {
     };
     for (const Case& c : cases) {
         std::string error;
-        std::optional<ForwardSpec> spec = parseForwardSpec(c.text, c.remote, error);
-        ASSERT_EQ(c.ok, spec.has_value()) << c.text << ": " << error;
+        std::optional<PortForward> forward = parsePortForward(c.text, c.remote, error);
+        ASSERT_EQ(c.ok, forward.has_value()) << c.text << ": " << error;
         if (!c.ok) {
             EXPECT_FALSE(error.empty()) << c.text;
             continue;
         }
-        EXPECT_EQ(c.bind, spec->bindAddress) << c.text;
-        EXPECT_EQ(c.listen, spec->listenPort) << c.text;
-        EXPECT_EQ(c.host, spec->host) << c.text;
-        EXPECT_EQ(c.port, spec->hostPort) << c.text;
+        EXPECT_EQ(c.bind, forward->bindAddress) << c.text;
+        EXPECT_EQ(c.listen, forward->listenPort) << c.text;
+        EXPECT_EQ(c.host, forward->host) << c.text;
+        EXPECT_EQ(c.port, forward->hostPort) << c.text;
     }
 }
 
-TEST(ForwardSpec, SaysWhyARemoteBindAddressIsRefused) {
+TEST(PortForward, SaysWhyARemoteBindAddressIsRefused) {
     std::string error;
-    EXPECT_FALSE(parseForwardSpec("127.0.0.1:8080:localhost:80", true, error));
+    EXPECT_FALSE(parsePortForward("127.0.0.1:8080:localhost:80", true, error));
     EXPECT_NE(error.find("no bind address"), std::string::npos) << error;
 }
 

@@ -8,7 +8,7 @@
 
 namespace kestrel::client {
 
-struct ForwardSpec {
+struct PortForward {
     std::string bindAddress; // local listeners only; empty: loopback
     uint16_t listenPort = 0;
     std::string host;
@@ -22,6 +22,6 @@ struct ForwardSpec {
 // address goes in brackets, and "*" binds every interface. Remote
 // forwardings take no bind address: the protocol has no field for one.
 // Nothing, with the complaint in error, for anything else.
-std::optional<ForwardSpec> parseForwardSpec(std::string_view text, bool remote, std::string& error);
+std::optional<PortForward> parsePortForward(std::string_view text, bool remote, std::string& error);
 
 } // namespace kestrel::client
